@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+namespace mirvo {
+
+// The application's data directory: its private directory tree, the names of downloaded IPAs and the
+// saved copy of the removed-apps list with the date of its last change.
+class LocalStore {
+public:
+    // Creates the tree (0700) and narrows the root's permissions. Throws SystemError.
+    explicit LocalStore(QString root);
+
+    const QString& root() const { return m_root; }
+    QString packagesPath() const;
+    QString toolsPath() const;
+
+    // The file an IPA of the app called `name` is downloaded to.
+    QString destination(const QString& name) const;
+
+    void saveCatalog(const QByteArray& data, const std::optional<QDateTime>& updatedAt) const;
+    std::optional<QByteArray> cachedCatalog() const;
+    std::optional<QDateTime> cachedCatalogUpdatedAt() const;
+    qint64 cacheSizeInBytes() const;
+    void clearCatalogCache() const;
+
+private:
+    QString m_root;
+};
+
+} // namespace mirvo

@@ -1,0 +1,31 @@
+#include "AppModel.h"
+
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickStyle>
+
+using namespace Qt::Literals::StringLiterals;
+
+int main(int argc, char* argv[])
+{
+    QGuiApplication app(argc, argv);
+    QGuiApplication::setApplicationName(u"Mirvo"_s);
+    QGuiApplication::setApplicationDisplayName(u"Сольвена"_s);
+    QGuiApplication::setOrganizationName(u"Mirvo"_s);
+    QGuiApplication::setOrganizationDomain(u"mirvo.app"_s);
+    QGuiApplication::setApplicationVersion(QStringLiteral(MIRVO_VERSION));
+    QGuiApplication::setQuitOnLastWindowClosed(true);
+    QQuickStyle::setStyle(u"Basic"_s);
+
+    mirvo::AppModel model(mirvo::AppModelEnvironment::production());
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &model, &mirvo::AppModel::shutdown);
+    mirvo::AppModel::setInstance(&model);
+
+    QQmlApplicationEngine engine;
+    QObject::connect(
+        &engine, &QQmlApplicationEngine::objectCreationFailed, &app, [] { QCoreApplication::exit(1); },
+        Qt::QueuedConnection);
+    engine.load(QUrl(u"qrc:/qt/qml/Mirvo/qml/Main.qml"_s));
+    return QGuiApplication::exec();
+}
