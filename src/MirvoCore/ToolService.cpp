@@ -1,0 +1,387 @@
+#include "ToolService.h"
+
+#include "CancelledError.h"
+#include "MirvoError.h"
+#include "OutputParser.h"
+#include "SystemError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QUuid>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace mirvo {
+
+namespace {
+
+constexpr double listTimeout = 20;
+constexpr double lockdownTimeout = 10;
+constexpr double accountTimeout = 20;
+constexpr double downloadTimeout = 1800;
+constexpr double installTimeout = 900;
+constexpr auto sizePollInterval = std::chrono::milliseconds(250);
+
+void ignoreOutput(const QString&) {}
+
+// Reports the larger size of the download's two files about four times a second, on a thread of its own,
+// until it is stopped.
+class SizeMonitor {
+public:
+    SizeMonitor(std::function<qint64()> measure, ToolService::BytesHandler onBytes)
+        : m_thread([measure = std::move(measure), onBytes = std::move(onBytes)](std::stop_token stop) {
+            std::mutex mutex;
+            std::condition_variable_any wake;
+            while (!stop.stop_requested()) {
+                if (onBytes)
+                    onBytes(measure());
+                std::unique_lock lock(mutex);
+                wake.wait_for(lock, stop, sizePollInterval, [] { return false; });
+            }
+        }) {}
+    SizeMonitor(const SizeMonitor&) = delete;
+    SizeMonitor& operator=(const SizeMonitor&) = delete;
+    ~SizeMonitor() { stop(); }
+
+    // Returns once the monitor has made its last report.
+    void stop() {
+        if (m_thread.joinable()) {
+            m_thread.request_stop();
+            m_thread.join();
+        }
+    }
+
+private:
+    std::jthread m_thread;
+};
+
+// The download's hidden partial file and the side file ipatool writes next to it; both are removed when
+// the download ends, however it ends.
+class TemporaryFiles {
+public:
+    explicit TemporaryFiles(const QString& folder)
+        : m_partial(QDir(folder).filePath(
+              u"."_s + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + u".partial.ipa"_s))
+        , m_side(m_partial + u".tmp"_s) {}
+    TemporaryFiles(const TemporaryFiles&) = delete;
+    TemporaryFiles& operator=(const TemporaryFiles&) = delete;
+    ~TemporaryFiles() {
+        ::unlink(QFile::encodeName(m_side).constData());
+        ::unlink(QFile::encodeName(m_partial).constData());
+    }
+
+    const QString& partial() const { return m_partial; }
+    const QString& side() const { return m_side; }
+
+private:
+    QString m_partial;
+    QString m_side;
+};
+
+bool existsWithoutFollowingLinks(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+// Moves `from` to `to` within one folder, failing rather than replacing anything that is at `to` by now.
+void moveWithoutReplacing(const QString& from, const QString& to) {
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+#if defined(__APPLE__)
+    if (::renamex_np(source.constData(), target.constData(), RENAME_EXCL) == 0)
+        return;
+    if (errno != ENOTSUP)
+        throw SystemError::fromErrno(errno, to);
+#elif defined(__linux__)
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return;
+    if (errno != EINVAL && errno != ENOSYS)
+        throw SystemError::fromErrno(errno, to);
+#endif
+    // File systems without an exclusive rename: a hard link fails just as well when `to` exists.
+    if (::link(source.constData(), target.constData()) != 0)
+        throw SystemError::fromErrno(errno, to);
+    ::unlink(source.constData());
+}
+
+const QRegularExpression& lineBreaks() {
+    static const QRegularExpression pattern(u"\\r\\n|[\\n\\x{0B}\\x{0C}\\r\\x{85}\\x{2028}\\x{2029}]"_s);
+    return pattern;
+}
+
+const QRegularExpression& installErrorWord() {
+    static const QRegularExpression pattern(u"\\b(error|failed|failure|fatal)\\b"_s,
+                                            QRegularExpression::CaseInsensitiveOption |
+                                                QRegularExpression::UseUnicodePropertiesOption);
+    return pattern;
+}
+
+} // namespace
+
+ToolService::ToolService(std::shared_ptr<CommandRunning> runner, ToolLocator locator)
+    : m_runner(std::move(runner))
+    , m_locator(std::move(locator)) {}
+
+ToolService::ToolService(CommandRunning& runner, ToolLocator locator)
+    : ToolService(std::shared_ptr<CommandRunning>(std::shared_ptr<CommandRunning>(), &runner),
+                  std::move(locator)) {}
+
+QCoro::Task<QList<Device>> ToolService::devices(std::stop_token stop) const {
+    const std::shared_ptr<CommandRunning> runner = m_runner;
+    const QString executable = m_locator.require(u"ios"_s);
+
+    const CommandResult listing =
+        co_await runner->run(executable, {u"list"_s, u"--details"_s}, listTimeout, ignoreOutput, stop);
+    QList<Device> devices = parseDevices(listing.checked());
+
+    for (Device& device : devices) {
+        device = co_await verifyConnection(runner, device, executable, stop);
+        // A stopped listing must not pass for one whose devices are all locked.
+        if (stop.stop_requested())
+            throw CancelledError();
+    }
+    co_return devices;
+}
+
+QCoro::Task<Device> ToolService::verifyConnection(std::shared_ptr<CommandRunning> runner, Device device,
+                                                  QString executable, std::stop_token stop) {
+    const QStringList arguments{u"--udid="_s + device.id, u"info"_s, u"lockdown"_s};
+    std::optional<QString> output;
+    try {
+        const CommandResult result =
+            co_await runner->run(executable, arguments, lockdownTimeout, ignoreOutput, stop);
+        output = result.checked();
+    } catch (const std::exception&) {
+        // A locked or untrusting iPhone answers with an error: it stays listed, marked not ready.
+    }
+    if (!output) {
+        device.ready = false;
+        co_return device;
+    }
+    co_return applyingLockdownInfo(*output, std::move(device));
+}
+
+QList<Device> ToolService::parseDevices(const QString& output) {
+    const QList<QJsonObject> objects = OutputParser::objects(output);
+    std::optional<QJsonArray> list;
+    if (!objects.isEmpty()) {
+        const QJsonValue value = objects.last().value(u"deviceList"_s);
+        if (value.isArray()) {
+            const QJsonArray array = value.toArray();
+            if (std::all_of(array.begin(), array.end(),
+                            [](const QJsonValue& element) { return element.isObject(); }))
+                list = array;
+        }
+    }
+    if (!list) {
+        if (const auto error = OutputParser::error(output))
+            throw MirvoError::commandFailed(OutputParser::friendlyError(*error));
+        throw MirvoError::message(
+            u"go-ios не вернул список устройств. Разблокируйте iPhone и подтвердите доверие к Mac."_s);
+    }
+
+    QList<Device> devices;
+    for (const QJsonValue& element : std::as_const(*list)) {
+        const QJsonObject object = element.toObject();
+        const QString id = object.value(u"Udid"_s).toString().trimmed();
+        if (id.isEmpty())
+            continue;
+
+        Device device;
+        device.id = id;
+        const QString deviceName = object.value(u"DeviceName"_s).toString().trimmed();
+        if (!deviceName.isEmpty()) {
+            device.name = deviceName;
+        } else {
+            QStringList parts;
+            for (const QString& key : {u"ProductName"_s, u"ProductType"_s}) {
+                const QString part = object.value(key).toString().trimmed();
+                if (!part.isEmpty())
+                    parts.append(part);
+            }
+            device.name = parts.isEmpty() ? u"iPhone"_s : parts.join(u" \u00B7 "_s);
+        }
+        const QString transport = object.value(u"ConnectionType"_s).toString().trimmed().toLower();
+        device.transport = transport == u"usb"_s       ? DeviceTransport::Usb
+                           : transport == u"network"_s ? DeviceTransport::Network
+                                                       : DeviceTransport::Unknown;
+        device.version = object.value(u"ProductVersion"_s).toString();
+        device.ready = true;
+        devices.append(device);
+    }
+    return devices;
+}
+
+Device ToolService::applyingLockdownInfo(const QString& output, Device device) {
+    QList<QJsonObject> candidates;
+    if (auto whole = jsonObject(output))
+        candidates.append(*whole);
+    candidates.append(OutputParser::objects(output));
+
+    const auto firstValue = [&candidates](const QString& key) -> std::optional<QString> {
+        for (const QJsonObject& candidate : std::as_const(candidates)) {
+            if (auto value = stringValue(key, candidate))
+                return value;
+        }
+        return std::nullopt;
+    };
+    if (auto name = firstValue(u"DeviceName"_s))
+        device.name = *name;
+    if (auto version = firstValue(u"ProductVersion"_s))
+        device.version = *version;
+    device.ready = true;
+    return device;
+}
+
+std::optional<QString> ToolService::stringValue(const QString& key, const QJsonValue& value) {
+    if (value.isObject()) {
+        const QJsonObject object = value.toObject();
+        const QJsonValue own = object.value(key);
+        if (own.isString()) {
+            const QString trimmed = own.toString().trimmed();
+            if (!trimmed.isEmpty())
+                return trimmed;
+        }
+        for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+            if (auto found = stringValue(key, it.value()))
+                return found;
+        }
+    } else if (value.isArray()) {
+        const QJsonArray array = value.toArray();
+        for (const QJsonValue& element : array) {
+            if (auto found = stringValue(key, element))
+                return found;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<QJsonObject> ToolService::jsonObject(const QString& text) {
+    const qsizetype start = text.indexOf(u'{');
+    if (start < 0)
+        return std::nullopt;
+    const QJsonDocument document = QJsonDocument::fromJson(QStringView(text).mid(start).toUtf8());
+    if (!document.isObject())
+        return std::nullopt;
+    return document.object();
+}
+
+QCoro::Task<QString> ToolService::account(std::stop_token stop) const {
+    const std::shared_ptr<CommandRunning> runner = m_runner;
+    const QString executable = m_locator.require(u"ipatool"_s);
+    const QStringList arguments{u"auth"_s, u"info"_s, u"--format"_s, u"json"_s, u"--non-interactive"_s};
+    const CommandResult result =
+        co_await runner->run(executable, arguments, accountTimeout, ignoreOutput, stop);
+    const std::optional<QString> email = OutputParser::account(result.checked());
+    if (!email || email->trimmed().isEmpty())
+        throw MirvoError::message(u"Войдите в Apple ID."_s);
+    co_return *email;
+}
+
+QCoro::Task<> ToolService::logout(std::stop_token stop) const {
+    const std::shared_ptr<CommandRunning> runner = m_runner;
+    const QString executable = m_locator.require(u"ipatool"_s);
+    const QStringList arguments{u"auth"_s, u"revoke"_s, u"--format"_s, u"json"_s, u"--non-interactive"_s};
+    const CommandResult result =
+        co_await runner->run(executable, arguments, accountTimeout, ignoreOutput, stop);
+    result.checked();
+}
+
+QCoro::Task<> ToolService::download(AppIdentifier identifier, QString destination, OutputHandler onOutput,
+                                    BytesHandler onDownloadedBytes, std::stop_token stop) const {
+    const std::shared_ptr<CommandRunning> runner = m_runner;
+    const ToolLocator locator = m_locator;
+    const QFileInfo destinationInfo(destination);
+    const QString target = destinationInfo.absoluteFilePath();
+
+    if (existsWithoutFollowingLinks(target))
+        throw MirvoError::message(
+            u"Файл уже существует. Используйте сохранённый IPA или удалите его для повторного скачивания."_s);
+
+    // Declared before the monitor, so that the monitor has stopped before the files go.
+    const TemporaryFiles files(destinationInfo.absolutePath());
+    const QString partial = files.partial();
+    const QString side = files.side();
+    const auto downloadedBytes = [partial, side] { return std::max(fileSize(side), fileSize(partial)); };
+    SizeMonitor monitor(downloadedBytes, onDownloadedBytes);
+
+    const QStringList arguments = QStringList{u"download"_s} + identifier.arguments() +
+                                  QStringList{u"--output"_s, partial, u"--format"_s, u"json"_s};
+    const QString executable = locator.require(u"ipatool"_s);
+    OutputHandler handler = onOutput ? std::move(onOutput) : OutputHandler(ignoreOutput);
+    const CommandResult result = co_await runner->run(executable, arguments, downloadTimeout, handler, stop);
+
+    monitor.stop();
+    if (onDownloadedBytes)
+        onDownloadedBytes(downloadedBytes());
+
+    result.checked();
+    if (stop.stop_requested())
+        throw CancelledError();
+    validateIPA(partial);
+    moveWithoutReplacing(partial, target);
+}
+
+void ToolService::validateIPA(const QString& path) {
+    const QFileInfo info(path);
+    const QByteArray encoded = QFile::encodeName(path);
+    if (path.isEmpty() || info.suffix().toLower() != u"ipa"_s || ::access(encoded.constData(), R_OK) != 0)
+        throw MirvoError::message(u"Выберите доступный файл с расширением .ipa."_s);
+
+    struct stat status {};
+    if (::stat(encoded.constData(), &status) != 0)
+        throw SystemError::fromErrno(errno, path);
+    if (!S_ISREG(status.st_mode) || status.st_size < 1)
+        throw MirvoError::message(u"IPA пустой или недоступен для чтения."_s);
+}
+
+QCoro::Task<> ToolService::install(QString ipa, Device device, OutputHandler onOutput,
+                                   std::stop_token stop) const {
+    const std::shared_ptr<CommandRunning> runner = m_runner;
+    const ToolLocator locator = m_locator;
+    if (!device.ready)
+        throw MirvoError::message(u"Сначала разблокируйте iPhone и подтвердите доверие к Mac."_s);
+    validateIPA(ipa);
+    if (stop.stop_requested())
+        throw CancelledError();
+    const QString executable = locator.require(u"ios"_s);
+
+    const QStringList arguments{u"install"_s, u"--path="_s + QFileInfo(ipa).absoluteFilePath(),
+                                u"--udid="_s + device.id};
+    OutputHandler handler = onOutput ? std::move(onOutput) : OutputHandler(ignoreOutput);
+    const CommandResult result = co_await runner->run(executable, arguments, installTimeout, handler, stop);
+    const QString output = result.checked();
+
+    // go-ios reports some failures with exit status 0.
+    const QStringList lines = output.split(lineBreaks());
+    for (const QString& line : lines) {
+        if (installErrorWord().match(line).hasMatch())
+            throw MirvoError::commandFailed(OutputParser::friendlyError(line));
+    }
+    if (stop.stop_requested())
+        throw CancelledError();
+}
+
+qint64 ToolService::fileSize(const QString& path) {
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return 0;
+    return std::max<qint64>(0, status.st_size);
+}
+
+} // namespace mirvo
