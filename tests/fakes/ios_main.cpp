@@ -91,7 +91,7 @@ QJsonArray devices() {
 
 std::optional<QJsonObject> device(const QString& udid) {
     for (const QJsonValue& entry : devices()) {
-        if (entry.toObject().value(u"Udid"_s).toString() == udid)
+        if (entry.toObject().value(u"Udid"_s).toString().trimmed() == udid)
             return entry.toObject();
     }
     return std::nullopt;
