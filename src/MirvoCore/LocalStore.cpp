@@ -1,0 +1,136 @@
+#include "LocalStore.h"
+
+#include "FileSystem.h"
+#include "SystemError.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QRegularExpression>
+#include <QTimeZone>
+
+#include <cmath>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace mirvo {
+
+namespace {
+
+constexpr mode_t privateDirectoryMode = 0700;
+constexpr mode_t privateFileMode = 0600;
+
+// 2001-01-01T00:00:00Z, the reference date of the stored catalog date.
+constexpr qint64 referenceDateMSecs = 978'307'200'000;
+// Far beyond any real date, and small enough that the conversion to milliseconds cannot overflow.
+constexpr double largestStoredSeconds = 1e13;
+
+QString childPath(const QString& root, const QString& name) {
+    if (root.endsWith(u'/'))
+        return root + name;
+    return root + u'/' + name;
+}
+
+QDateTime utcDateTime(qint64 msecsSinceEpoch) {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch, QTimeZone::UTC);
+#else
+    return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch, Qt::UTC);
+#endif
+}
+
+QString catalogPath(const QString& root) {
+    return childPath(root, u"catalog.txt"_s);
+}
+
+QString metadataPath(const QString& root) {
+    return childPath(root, u"catalog-metadata.json"_s);
+}
+
+SystemError damagedMetadata(const QString& path) {
+    return SystemError(u"Не удалось прочитать дату сохранённого каталога: файл повреждён ("_s + path +
+                       u")."_s);
+}
+
+} // namespace
+
+LocalStore::LocalStore(QString root)
+    : m_root(std::move(root)) {
+    FileSystem::createDirectory(m_root, privateDirectoryMode);
+    FileSystem::createDirectory(packagesPath(), privateDirectoryMode);
+    FileSystem::createDirectory(toolsPath(), privateDirectoryMode);
+    // A root made earlier, or by someone else, may be wider than ours.
+    FileSystem::setPermissions(m_root, privateDirectoryMode);
+    FileSystem::removeFile(childPath(m_root, u"history.json"_s));
+    FileSystem::removeFile(childPath(m_root, u"journal.json"_s));
+}
+
+QString LocalStore::packagesPath() const {
+    return childPath(m_root, u"Packages"_s);
+}
+
+QString LocalStore::toolsPath() const {
+    return childPath(m_root, u"Tools"_s);
+}
+
+QString LocalStore::destination(const QString& name) const {
+    static const QRegularExpression forbidden(u"[^\\p{L}\\p{N}._ -]"_s,
+                                              QRegularExpression::UseUnicodePropertiesOption);
+    QString fileName = name;
+    fileName.replace(forbidden, u"_"_s);
+    if (fileName.isEmpty())
+        fileName = u"IPA"_s;
+    return childPath(packagesPath(), fileName + u".ipa"_s);
+}
+
+void LocalStore::saveCatalog(const QByteArray& data, const std::optional<QDateTime>& updatedAt) const {
+    FileSystem::writeFileAtomically(catalogPath(m_root), data, privateFileMode);
+
+    // An invalid date carries no instant; storing one would invent a date for the new list.
+    if (!updatedAt || !updatedAt->isValid()) {
+        FileSystem::removeFile(metadataPath(m_root));
+        return;
+    }
+    const double seconds = double(updatedAt->toMSecsSinceEpoch() - referenceDateMSecs) / 1000.0;
+    const QJsonObject metadata{{u"updatedAt"_s, seconds}};
+    FileSystem::writeFileAtomically(metadataPath(m_root),
+                                    QJsonDocument(metadata).toJson(QJsonDocument::Compact), privateFileMode);
+}
+
+std::optional<QByteArray> LocalStore::cachedCatalog() const {
+    return FileSystem::readFileIfExists(catalogPath(m_root));
+}
+
+std::optional<QDateTime> LocalStore::cachedCatalogUpdatedAt() const {
+    const QString path = metadataPath(m_root);
+    const std::optional<QByteArray> content = FileSystem::readFileIfExists(path);
+    if (!content)
+        return std::nullopt;
+
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(*content, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject())
+        throw damagedMetadata(path);
+    const QJsonValue value = document.object().value(u"updatedAt"_s);
+    if (!value.isDouble())
+        throw damagedMetadata(path);
+    const double seconds = value.toDouble();
+    if (!std::isfinite(seconds) || std::abs(seconds) > largestStoredSeconds)
+        throw damagedMetadata(path);
+
+    const QDateTime date = utcDateTime(referenceDateMSecs + std::llround(seconds * 1000.0));
+    if (!date.isValid())
+        throw damagedMetadata(path);
+    return date;
+}
+
+qint64 LocalStore::cacheSizeInBytes() const {
+    return FileSystem::fileSize(catalogPath(m_root)) + FileSystem::fileSize(metadataPath(m_root));
+}
+
+void LocalStore::clearCatalogCache() const {
+    FileSystem::removeFile(catalogPath(m_root));
+    FileSystem::removeFile(metadataPath(m_root));
+}
+
+} // namespace mirvo

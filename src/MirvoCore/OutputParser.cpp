@@ -1,0 +1,317 @@
+#include "OutputParser.h"
+
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QRegularExpression>
+#include <QTextBoundaryFinder>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <utility>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace mirvo {
+
+namespace {
+
+constexpr qsizetype sanitizedLength = 4000;
+const QString hidden = u"[скрыто]"_s;
+
+QRegularExpression compiled(const QString& pattern, QRegularExpression::PatternOptions options) {
+    QRegularExpression expression(pattern, options);
+    // Compiling up front leaves the shared object read-only, so threads can match against it at once.
+    expression.optimize();
+    return expression;
+}
+
+const QRegularExpression& transferPattern() {
+    static const QRegularExpression expression = compiled(
+        u"(?i)([0-9]+(?:[.,][0-9]+)?)([kmgtpe]?i?b|bytes?)?\\s*/\\s*([0-9]+(?:[.,][0-9]+)?)([kmgtpe]?i?b|bytes?)"_s,
+        QRegularExpression::UseUnicodePropertiesOption);
+    return expression;
+}
+
+bool isLineBreak(QChar ch) {
+    switch (ch.unicode()) {
+    case 0x000A:
+    case 0x000B:
+    case 0x000C:
+    case 0x000D:
+    case 0x0085:
+    case 0x2028:
+    case 0x2029:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::optional<QJsonObject> objectIn(QStringView line) {
+    const qsizetype brace = line.indexOf(u'{');
+    if (brace < 0)
+        return std::nullopt;
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(line.mid(brace).toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return document.object();
+}
+
+std::optional<double> fractionFrom(const QJsonValue& value) {
+    if (!value.isDouble())
+        return std::nullopt;
+    const double number = value.toDouble();
+    if (number >= 0 && number <= 1)
+        return number;
+    if (number > 1 && number <= 100)
+        return number / 100;
+    return std::nullopt;
+}
+
+// A signed decimal number made of ASCII digits only: no spaces, no grouping.
+std::optional<qint64> wholeNumber(QStringView text) {
+    const bool negative = text.startsWith(u'-');
+    const QStringView digits = (negative || text.startsWith(u'+')) ? text.mid(1) : text;
+    if (digits.isEmpty() ||
+        !std::all_of(digits.begin(), digits.end(), [](QChar ch) { return ch >= u'0' && ch <= u'9'; }))
+        return std::nullopt;
+    bool ok = false;
+    const qint64 number = text.toLongLong(&ok, 10);
+    if (!ok)
+        return std::nullopt;
+    return number;
+}
+
+QString lastGraphemes(const QString& text, qsizetype count) {
+    if (text.size() <= count)
+        return text;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    finder.toEnd();
+    qsizetype position = text.size();
+    for (qsizetype kept = 0; kept < count; ++kept) {
+        position = finder.toPreviousBoundary();
+        if (position <= 0)
+            return text;
+    }
+    return text.mid(position);
+}
+
+} // namespace
+
+QList<QJsonObject> OutputParser::objects(const QString& text) {
+    QList<QJsonObject> result;
+    const QStringView view(text);
+    qsizetype start = 0;
+    for (qsizetype index = 0; index <= view.size(); ++index) {
+        if (index < view.size() && !isLineBreak(view[index]))
+            continue;
+        if (auto object = objectIn(view.mid(start, index - start)))
+            result.append(std::move(*object));
+        start = index + 1;
+    }
+    return result;
+}
+
+std::optional<QString> OutputParser::error(const QString& text) {
+    const QList<QJsonObject> found = objects(text);
+    for (auto it = found.crbegin(); it != found.crend(); ++it) {
+        const QJsonValue value = it->value(u"error"_s);
+        if (value.isString())
+            return value.toString();
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> OutputParser::account(const QString& text) {
+    const QList<QJsonObject> found = objects(text);
+    for (auto it = found.crbegin(); it != found.crend(); ++it) {
+        const QJsonValue success = it->value(u"success"_s);
+        if (!success.isBool() || !success.toBool())
+            continue;
+        const QJsonValue email = it->value(u"email"_s);
+        if (email.isString())
+            return email.toString();
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<double> OutputParser::progress(const QString& text) {
+    // "percentComplete" is what go-ios reports while it installs.
+    static const std::array<QString, 4> keys = {u"progress"_s, u"percent"_s, u"percentage"_s,
+                                                u"percentComplete"_s};
+    const QList<QJsonObject> found = objects(text);
+    for (auto it = found.crbegin(); it != found.crend(); ++it) {
+        for (const QString& key : keys) {
+            if (const auto fraction = fractionFrom(it->value(key)))
+                return fraction;
+        }
+    }
+
+    static const QRegularExpression percentage = compiled(u"[0-9]+(?:\\.[0-9]+)?(?=%)"_s, {});
+    const QRegularExpressionMatch match = percentage.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    bool ok = false;
+    const double number = match.capturedView().toDouble(&ok);
+    if (!ok || !(number >= 0 && number <= 100))
+        return std::nullopt;
+    return number / 100;
+}
+
+std::optional<TransferProgress> OutputParser::transferProgress(const QString& text) {
+    QRegularExpressionMatch last;
+    QRegularExpressionMatchIterator matches = transferPattern().globalMatch(text);
+    while (matches.hasNext())
+        last = matches.next();
+    if (!last.hasMatch())
+        return std::nullopt;
+
+    const QString totalUnits = last.captured(4);
+    const std::optional<qint64> total = bytes(last.captured(3), totalUnits);
+    if (!total || *total < 1)
+        return std::nullopt;
+    const QString completedUnits = last.hasCaptured(2) ? last.captured(2) : totalUnits;
+    const std::optional<qint64> completed = bytes(last.captured(1), completedUnits);
+    if (!completed)
+        return std::nullopt;
+    return TransferProgress{std::min(*completed, *total), *total};
+}
+
+std::optional<qint64> OutputParser::bytes(const QString& value, const QString& units) {
+    if (value.isEmpty() || value.front().isSpace() || value.back().isSpace())
+        return std::nullopt;
+    QString decimal = value;
+    decimal.replace(u',', u'.');
+    bool ok = false;
+    const double number = decimal.toDouble(&ok); // QString::toDouble always reads the C locale
+    if (!ok || !std::isfinite(number) || number < 0)
+        return std::nullopt;
+
+    static const std::array<std::pair<QStringView, double>, 15> multipliers = {{
+        {u"b", 1.0},
+        {u"byte", 1.0},
+        {u"bytes", 1.0},
+        {u"kb", 1e3},
+        {u"mb", 1e6},
+        {u"gb", 1e9},
+        {u"tb", 1e12},
+        {u"pb", 1e15},
+        {u"eb", 1e18},
+        {u"kib", 0x1p10},
+        {u"mib", 0x1p20},
+        {u"gib", 0x1p30},
+        {u"tib", 0x1p40},
+        {u"pib", 0x1p50},
+        {u"eib", 0x1p60},
+    }};
+    const QString unit = units.toLower();
+    const auto entry = std::find_if(multipliers.cbegin(), multipliers.cend(),
+                                    [&unit](const auto& candidate) { return candidate.first == unit; });
+    if (entry == multipliers.cend())
+        return std::nullopt;
+
+    const double product = number * entry->second;
+    if (!(product < 0x1p63))
+        return std::nullopt;
+    return static_cast<qint64>(product);
+}
+
+std::optional<QString> OutputParser::versionString(const QString& text) {
+    const QList<QJsonObject> found = objects(text);
+    for (auto it = found.crbegin(); it != found.crend(); ++it) {
+        const QJsonValue value = it->value(u"version"_s);
+        if (!value.isString())
+            continue;
+        const QString version = value.toString().trimmed();
+        if (!version.isEmpty())
+            return version;
+        break;
+    }
+
+    static const QRegularExpression pattern =
+        compiled(u"[0-9]+(?:\\.[0-9]+){1,3}(?:[-+][0-9A-Za-z.-]+)?"_s, {});
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured();
+}
+
+bool OutputParser::versionAtLeast(const QList<int>& minimum, const QString& text) {
+    const std::optional<QString> version = versionString(text);
+    if (!version)
+        return false;
+
+    // go-ios releases before 1.1 report "v1.0.69": the prefix must not cost the major number.
+    QStringView digits(*version);
+    if (digits.startsWith(u'v', Qt::CaseInsensitive))
+        digits = digits.mid(1);
+
+    QList<qint64> parsed;
+    for (const QStringView piece : digits.split(u'.', Qt::SkipEmptyParts)) {
+        if (const auto number = wholeNumber(piece))
+            parsed.append(*number);
+    }
+    if (parsed.size() < 2)
+        return false;
+
+    const qsizetype length = std::max(parsed.size(), minimum.size());
+    for (qsizetype index = 0; index < length; ++index) {
+        const qint64 have = parsed.value(index, 0);
+        const qint64 need = minimum.value(index, 0);
+        if (have != need)
+            return have > need;
+    }
+    return true;
+}
+
+QString OutputParser::sanitize(const QString& text) {
+    static const QRegularExpression email =
+        compiled(u"[A-Z0-9._%+-]+@[A-Z0-9.-]+\\.[A-Z]{2,}"_s,
+                 QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+    static const QRegularExpression credential =
+        compiled(u"(?i)(password|token|secret|authCode|dsPersonId)[\"\\s:=]+[^,\\s}]+"_s,
+                 QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+
+    QString result = text;
+    if (email.isValid())
+        result.replace(email, hidden);
+    if (credential.isValid())
+        result.replace(credential, hidden);
+    return lastGraphemes(result, sanitizedLength);
+}
+
+QString OutputParser::friendlyError(const QString& text) {
+    const QString lowered = text.toLower();
+    const auto containsAny = [&lowered](std::initializer_list<QStringView> needles) {
+        return std::any_of(needles.begin(), needles.end(),
+                           [&lowered](QStringView needle) { return lowered.contains(needle); });
+    };
+
+    const QString rejected =
+        u"Apple отклонила запрос IPATool. Выйдите из Apple ID, войдите снова и повторите попытку."_s;
+    if (containsAny({u"unexpected response from apple"}))
+        return rejected;
+    if (containsAny({u"http 403"}) && containsAny({u"plist", u"forbidden"}))
+        return rejected;
+    if (containsAny({u"invalid response"}))
+        return u"Не удалось получить ответ от Apple. Попробуйте ещё раз. Если ошибка повторится, выйдите из "
+               u"Apple ID и войдите снова."_s;
+    if (containsAny({u"license", u"purchase", u"not purchased"}))
+        return u"Apple не разрешает скачать это приложение с текущего аккаунта. Войдите в Apple ID, с "
+               u"которого "
+               u"вы уже скачивали это приложение раньше, и повторите попытку."_s;
+    if (containsAny({u"password token", u"not authenticated", u"no account"}))
+        return u"Сессия Apple истекла или отсутствует. Войдите в Apple ID повторно."_s;
+    if (containsAny({u"applicationverificationfailed", u"integrity"}))
+        return u"iOS не приняла подпись IPA. Нужен оригинальный пакет с лицензией вашего Apple ID."_s;
+    if (containsAny({u"lockdown", u"pair", u"trust"}))
+        return u"Разблокируйте iPhone, подтвердите «Доверять этому компьютеру» и подключите его заново."_s;
+    if (containsAny({u"not found", u"not available"}))
+        return u"Apple не вернула приложение. Проверьте ID, регион аккаунта и доступность повторной загрузки."_s;
+    return sanitize(text);
+}
+
+} // namespace mirvo
