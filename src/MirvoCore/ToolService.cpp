@@ -131,6 +131,12 @@ const QRegularExpression& installErrorWord() {
     return pattern;
 }
 
+// The text as it appears inside a JSON string.
+QString jsonEscaped(const QString& text) {
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(2, array.size() - 4));
+}
+
 } // namespace
 
 ToolService::ToolService(std::shared_ptr<CommandRunning> runner, ToolLocator locator)
@@ -361,16 +367,20 @@ QCoro::Task<> ToolService::install(QString ipa, Device device, OutputHandler onO
         throw CancelledError();
     const QString executable = locator.require(u"ios"_s);
 
-    const QStringList arguments{u"install"_s, u"--path="_s + QFileInfo(ipa).absoluteFilePath(),
-                                u"--udid="_s + device.id};
+    const QString path = QFileInfo(ipa).absoluteFilePath();
+    const QStringList arguments{u"install"_s, u"--path="_s + path, u"--udid="_s + device.id};
     OutputHandler handler = onOutput ? std::move(onOutput) : OutputHandler(ignoreOutput);
     const CommandResult result = co_await runner->run(executable, arguments, installTimeout, handler, stop);
     const QString output = result.checked();
 
-    // go-ios reports some failures with exit status 0.
+    // go-ios reports some failures with exit status 0. It also echoes the IPA's path, whose own words
+    // (a file named "error.ipa") must not pass for a failure.
+    const QString escapedPath = jsonEscaped(path);
     const QStringList lines = output.split(lineBreaks());
     for (const QString& line : lines) {
-        if (installErrorWord().match(line).hasMatch())
+        QString scanned = line;
+        scanned.remove(path).remove(escapedPath);
+        if (installErrorWord().match(scanned).hasMatch())
             throw MirvoError::commandFailed(OutputParser::friendlyError(line));
     }
     if (stop.stop_requested())

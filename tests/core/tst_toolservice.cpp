@@ -433,20 +433,24 @@ void tst_ToolService::validatesIPA() {
 
 void tst_ToolService::installs_data() {
     QTest::addColumn<QByteArray>("scenario");
+    QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("failure");
 
-    QTest::newRow("success") << QByteArray() << QString();
-    QTest::newRow("errors and failures inside words") << QByteArray("install-noisy") << QString();
+    QTest::newRow("success") << QByteArray() << u"app.ipa"_s << QString();
+    QTest::newRow("errors and failures inside words")
+        << QByteArray("install-noisy") << u"app.ipa"_s << QString();
+    QTest::newRow("error words in the file name") << QByteArray() << u"Fatal \"Error\".ipa"_s << QString();
     QTest::newRow("failed line with exit status 0")
-        << QByteArray("install-failed-exit-zero") << signatureRejected;
-    QTest::newRow("exit status 1") << QByteArray("install-failure") << signatureRejected;
+        << QByteArray("install-failed-exit-zero") << u"app.ipa"_s << signatureRejected;
+    QTest::newRow("exit status 1") << QByteArray("install-failure") << u"app.ipa"_s << signatureRejected;
 }
 
 void tst_ToolService::installs() {
     QFETCH(QByteArray, scenario);
+    QFETCH(QString, name);
     QFETCH(QString, failure);
     qputenv("MIRVO_FAKE_SCENARIO", scenario);
-    const QString ipa = writeIPA(u"app.ipa"_s);
+    const QString ipa = writeIPA(name);
     QString output;
     std::mutex mutex;
     OutputHandler onOutput = [&](const QString& chunk) {
