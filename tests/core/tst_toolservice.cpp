@@ -94,6 +94,7 @@ private Q_SLOTS:
     void installs_data();
     void installs();
     void installNeedsReadyDevice();
+    void stoppedInstallIsCancelled();
 
 private:
     ToolService service() const { return ToolService(m_runner, ToolLocator(QStringList{m_fakesDirectory})); }
@@ -475,6 +476,15 @@ void tst_ToolService::installNeedsReadyDevice() {
     QCOMPARE(error, std::optional(
                         MirvoError::message(u"Сначала разблокируйте iPhone и подтвердите доверие к Mac."_s)));
     QCOMPARE(loggedCommands(), QStringList{});
+}
+
+void tst_ToolService::stoppedInstallIsCancelled() {
+    qputenv("MIRVO_FAKE_SCENARIO", "stalled");
+    const QString ipa = writeIPA(u"app.ipa"_s);
+    std::stop_source stop;
+    QTimer::singleShot(300, [&stop] { stop.request_stop(); });
+    QVERIFY_THROWS_EXCEPTION(
+        CancelledError, test::awaitTask(service().install(ipa, m_readyDevice, {}, stop.get_token()), 20000));
 }
 
 QTEST_GUILESS_MAIN(tst_ToolService)
