@@ -151,8 +151,9 @@ QCoro::Task<QList<Device>> ToolService::devices(std::stop_token stop) const {
     const std::shared_ptr<CommandRunning> runner = m_runner;
     const QString executable = m_locator.require(u"ios"_s);
 
-    const CommandResult listing =
-        co_await runner->run(executable, {u"list"_s, u"--details"_s}, listTimeout, ignoreOutput, stop);
+    const QStringList arguments{u"list"_s, u"--details"_s};
+    const OutputHandler quiet = ignoreOutput;
+    const CommandResult listing = co_await runner->run(executable, arguments, listTimeout, quiet, stop);
     QList<Device> devices = parseDevices(listing.checked());
 
     for (Device& device : devices) {
@@ -167,10 +168,11 @@ QCoro::Task<QList<Device>> ToolService::devices(std::stop_token stop) const {
 QCoro::Task<Device> ToolService::verifyConnection(std::shared_ptr<CommandRunning> runner, Device device,
                                                   QString executable, std::stop_token stop) {
     const QStringList arguments{u"--udid="_s + device.id, u"info"_s, u"lockdown"_s};
+    const OutputHandler quiet = ignoreOutput;
     std::optional<QString> output;
     try {
         const CommandResult result =
-            co_await runner->run(executable, arguments, lockdownTimeout, ignoreOutput, stop);
+            co_await runner->run(executable, arguments, lockdownTimeout, quiet, stop);
         output = result.checked();
     } catch (const std::exception&) {
         // A locked or untrusting iPhone answers with an error: it stays listed, marked not ready.
@@ -291,8 +293,8 @@ QCoro::Task<QString> ToolService::account(std::stop_token stop) const {
     const std::shared_ptr<CommandRunning> runner = m_runner;
     const QString executable = m_locator.require(u"ipatool"_s);
     const QStringList arguments{u"auth"_s, u"info"_s, u"--format"_s, u"json"_s, u"--non-interactive"_s};
-    const CommandResult result =
-        co_await runner->run(executable, arguments, accountTimeout, ignoreOutput, stop);
+    const OutputHandler quiet = ignoreOutput;
+    const CommandResult result = co_await runner->run(executable, arguments, accountTimeout, quiet, stop);
     const std::optional<QString> email = OutputParser::account(result.checked());
     if (!email || email->trimmed().isEmpty())
         throw MirvoError::message(u"Войдите в Apple ID."_s);
@@ -303,8 +305,8 @@ QCoro::Task<> ToolService::logout(std::stop_token stop) const {
     const std::shared_ptr<CommandRunning> runner = m_runner;
     const QString executable = m_locator.require(u"ipatool"_s);
     const QStringList arguments{u"auth"_s, u"revoke"_s, u"--format"_s, u"json"_s, u"--non-interactive"_s};
-    const CommandResult result =
-        co_await runner->run(executable, arguments, accountTimeout, ignoreOutput, stop);
+    const OutputHandler quiet = ignoreOutput;
+    const CommandResult result = co_await runner->run(executable, arguments, accountTimeout, quiet, stop);
     result.checked();
 }
 
