@@ -1,0 +1,23 @@
+#include "AppModelEnvironment.h"
+
+#include "HttpClient.h"
+
+#include <QDesktopServices>
+#include <QStandardPaths>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace mirvo {
+
+AppModelEnvironment AppModelEnvironment::production() {
+    AppModelEnvironment environment;
+    const QString applicationSupport = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (!applicationSupport.isEmpty())
+        environment.dataRoot = applicationSupport + u"/Mirvo"_s;
+    environment.bundleInfo = BundleInfo::main();
+    environment.settings = std::make_shared<QSettings>();
+    environment.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    return environment;
+}
+
+} // namespace mirvo
