@@ -1,6 +1,10 @@
 #include "LoopbackHttpServer.h"
 
-#include <QTcpSocket>
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QTcpServer>
 #include <QTimer>
 
 #include <algorithm>
@@ -37,6 +41,35 @@ QByteArray reasonPhrase(int status) {
     }
 }
 
+// Hands out sockets that speak TLS as the server side.
+class TlsServer : public QTcpServer {
+public:
+    TlsServer() {
+        const QString directory = QStringLiteral(DATA_DIR "/tls/");
+        m_certificate = QSslCertificate::fromPath(directory + u"server.pem"_s).value(0);
+        QFile keyFile(directory + u"server.key"_s);
+        if (keyFile.open(QIODevice::ReadOnly))
+            m_key = QSslKey(&keyFile, QSsl::Rsa);
+    }
+
+protected:
+    void incomingConnection(qintptr descriptor) override {
+        auto* socket = new QSslSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        socket->setLocalCertificate(m_certificate);
+        socket->setPrivateKey(m_key);
+        socket->startServerEncryption();
+        addPendingConnection(socket);
+    }
+
+private:
+    QSslCertificate m_certificate;
+    QSslKey m_key;
+};
+
 } // namespace
 
 QByteArray LoopbackHttpServer::Request::header(const QByteArray& name) const {
@@ -47,10 +80,12 @@ QByteArray LoopbackHttpServer::Request::header(const QByteArray& name) const {
     return {};
 }
 
-LoopbackHttpServer::LoopbackHttpServer(QObject* parent)
-    : QObject(parent) {
-    connect(&m_server, &QTcpServer::newConnection, this, &LoopbackHttpServer::accept);
-    m_server.listen(QHostAddress::LocalHost);
+LoopbackHttpServer::LoopbackHttpServer(Scheme scheme, QObject* parent)
+    : QObject(parent)
+    , m_scheme(scheme)
+    , m_server(scheme == Scheme::Https ? std::make_unique<TlsServer>() : std::make_unique<QTcpServer>()) {
+    connect(m_server.get(), &QTcpServer::newConnection, this, &LoopbackHttpServer::accept);
+    m_server->listen(QHostAddress::LocalHost);
 }
 
 LoopbackHttpServer::~LoopbackHttpServer() {
@@ -63,8 +98,17 @@ LoopbackHttpServer::~LoopbackHttpServer() {
     }
 }
 
+bool LoopbackHttpServer::isListening() const {
+    return m_server->isListening();
+}
+
+quint16 LoopbackHttpServer::port() const {
+    return m_server->serverPort();
+}
+
 QUrl LoopbackHttpServer::url(const QString& target) const {
-    return QUrl(u"http://127.0.0.1:"_s + QString::number(port()) + target);
+    const QString scheme = m_scheme == Scheme::Https ? u"https"_s : u"http"_s;
+    return QUrl(scheme + u"://127.0.0.1:"_s + QString::number(port()) + target);
 }
 
 void LoopbackHttpServer::setRoute(const QByteArray& target, Route route) {
@@ -86,8 +130,12 @@ quint16 LoopbackHttpServer::closedPort() {
     return port;
 }
 
+QString LoopbackHttpServer::certificateAuthorityPath() {
+    return QStringLiteral(DATA_DIR "/tls/ca.pem");
+}
+
 void LoopbackHttpServer::accept() {
-    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         m_connections.insert(socket, Connection{});
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
         connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
@@ -105,8 +153,13 @@ void LoopbackHttpServer::accept() {
 
 void LoopbackHttpServer::read(QTcpSocket* socket) {
     auto found = m_connections.find(socket);
-    if (found == m_connections.end() || found->answered)
+    if (found == m_connections.end())
         return;
+    if (found->answered) {
+        // Drained, so that closing the connection does not reset it and lose the answer on its way.
+        socket->readAll();
+        return;
+    }
     found->received += socket->readAll();
     const qsizetype end = found->received.indexOf("\r\n\r\n");
     if (end < 0) {

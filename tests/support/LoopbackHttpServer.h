@@ -4,22 +4,25 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
-#include <QTcpServer>
 #include <QUrl>
 
+#include <memory>
 #include <optional>
 #include <utility>
 
+class QTcpServer;
 class QTcpSocket;
 
 namespace mirvo::test {
 
 // A small HTTP/1.1 server on 127.0.0.1 for tests: it serves fixed routes, answers 404 to anything else,
 // records every request and can answer slowly, wrongly or hugely. One request per connection.
+// Over HTTPS it presents a certificate for 127.0.0.1 issued by certificateAuthorityPath().
 class LoopbackHttpServer : public QObject {
     Q_OBJECT
 
 public:
+    enum class Scheme { Http, Https };
     using Headers = QList<std::pair<QByteArray, QByteArray>>;
 
     struct Route {
@@ -52,11 +55,11 @@ public:
         QByteArray header(const QByteArray& name) const;
     };
 
-    explicit LoopbackHttpServer(QObject* parent = nullptr);
+    explicit LoopbackHttpServer(Scheme scheme = Scheme::Http, QObject* parent = nullptr);
     ~LoopbackHttpServer() override;
 
-    bool isListening() const { return m_server.isListening(); }
-    quint16 port() const { return m_server.serverPort(); }
+    bool isListening() const;
+    quint16 port() const;
     QUrl url(const QString& target) const;
 
     // `target` is a path, optionally with a query; a request's query must match when the route has one.
@@ -70,6 +73,8 @@ public:
 
     // A loopback port on which nothing listens.
     static quint16 closedPort();
+    // The PEM file of the authority that issued the HTTPS server's certificate.
+    static QString certificateAuthorityPath();
 
 private:
     struct Connection {
@@ -85,7 +90,8 @@ private:
     void answer(QTcpSocket* socket, const Route& route);
     void stream(QTcpSocket* socket);
 
-    QTcpServer m_server;
+    Scheme m_scheme;
+    std::unique_ptr<QTcpServer> m_server;
     QHash<QByteArray, Route> m_routes;
     QList<Request> m_requests;
     qint64 m_streamedBytesSent = 0;
