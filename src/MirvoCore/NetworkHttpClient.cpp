@@ -82,6 +82,9 @@ void takeAvailable(QNetworkReply& reply, ReplyState& state) {
 
 } // namespace
 
+NetworkHttpClient::NetworkHttpClient()
+    : NetworkHttpClient(Endpoints::current().extraCertificateAuthorities) {}
+
 NetworkHttpClient::NetworkHttpClient(const QString& extraCertificateAuthorities)
     : m_manager(std::make_unique<QNetworkAccessManager>()) {
     if (extraCertificateAuthorities.isEmpty())
@@ -101,10 +104,6 @@ NetworkHttpClient::~NetworkHttpClient() {
     const QList<QNetworkReply*> replies = m_manager->findChildren<QNetworkReply*>(Qt::FindDirectChildrenOnly);
     for (QNetworkReply* reply : replies)
         reply->abort();
-}
-
-std::unique_ptr<NetworkHttpClient> NetworkHttpClient::forCurrentEndpoints() {
-    return std::make_unique<NetworkHttpClient>(Endpoints::current().extraCertificateAuthorities);
 }
 
 QCoro::Task<HttpResponse> NetworkHttpClient::get(HttpRequest request, std::stop_token stop) {

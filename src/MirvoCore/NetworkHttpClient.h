@@ -15,16 +15,15 @@ namespace mirvo {
 // Requests still running when the client is destroyed end with CancelledError.
 class NetworkHttpClient final : public HttpClient {
 public:
+    // Trusts the extra certificate authorities of Endpoints::current() besides the system's.
+    NetworkHttpClient();
     // `extraCertificateAuthorities` names a PEM file of certificate authorities to trust besides the
     // system's; empty for none.
-    explicit NetworkHttpClient(const QString& extraCertificateAuthorities = {});
+    explicit NetworkHttpClient(const QString& extraCertificateAuthorities);
     ~NetworkHttpClient() override;
 
     NetworkHttpClient(const NetworkHttpClient&) = delete;
     NetworkHttpClient& operator=(const NetworkHttpClient&) = delete;
-
-    // A client that trusts the extra certificate authorities of Endpoints::current().
-    static std::unique_ptr<NetworkHttpClient> forCurrentEndpoints();
 
     QCoro::Task<HttpResponse> get(HttpRequest request, std::stop_token stop) override;
 

@@ -292,7 +292,7 @@ void tst_NetworkHttpClient::trustsExtraAuthorities() {
 void tst_NetworkHttpClient::refusesUnknownCertificates() {
     LoopbackHttpServer server(LoopbackHttpServer::Scheme::Https);
     server.setRoute("/secure", LoopbackHttpServer::Route::answering(200, "secret"));
-    NetworkHttpClient client;
+    NetworkHttpClient client{QString()};
 
     QCOMPARE(systemErrorOf(client, requestFor(server.url(u"/secure"_s))),
              u"Не удалось установить защищённое соединение с сервером."_s);
