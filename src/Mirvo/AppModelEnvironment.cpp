@@ -1,6 +1,6 @@
 #include "AppModelEnvironment.h"
 
-#include "HttpClient.h"
+#include "NetworkHttpClient.h"
 
 #include <QDesktopServices>
 #include <QStandardPaths>
@@ -16,6 +16,7 @@ AppModelEnvironment AppModelEnvironment::production() {
         environment.dataRoot = applicationSupport + u"/Mirvo"_s;
     environment.bundleInfo = BundleInfo::main();
     environment.settings = std::make_shared<QSettings>();
+    environment.httpClient = std::make_shared<NetworkHttpClient>();
     environment.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     return environment;
 }
