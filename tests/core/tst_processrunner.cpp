@@ -61,6 +61,7 @@ private Q_SLOTS:
     void cleanup();
     void environmentFixesPathAndColour();
     void silentChild();
+    void floodKeepsTheLastMebibyte_data();
     void floodKeepsTheLastMebibyte();
     void characterSplitAcrossReads();
     void standardErrorInterleaved();
@@ -106,8 +107,15 @@ void tst_ProcessRunner::silentChild() {
     QCOMPARE(log.chunks(), QStringList());
 }
 
+void tst_ProcessRunner::floodKeepsTheLastMebibyte_data() {
+    QTest::addColumn<qsizetype>("total");
+    QTest::newRow("3 MiB") << qsizetype(3 * 1024 * 1024);
+    // Leaves the kept tail wrapped around inside its ring.
+    QTest::newRow("3 MiB and 1000 bytes") << qsizetype(3 * 1024 * 1024 + 1000);
+}
+
 void tst_ProcessRunner::floodKeepsTheLastMebibyte() {
-    constexpr qsizetype total = 3 * 1024 * 1024;
+    QFETCH(qsizetype, total);
     constexpr qsizetype kept = 1024 * 1024;
     QByteArray expected(total, Qt::Uninitialized);
     for (qsizetype i = 0; i < total; ++i)
