@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -91,9 +92,9 @@ void tst_ProcessRunner::cleanup() {
 }
 
 void tst_ProcessRunner::environmentFixesPathAndColour() {
+    const auto restore = qScopeGuard([] { qunsetenv("MIRVO_RUNNER_MARKER"); });
     qputenv("MIRVO_RUNNER_MARKER", "kept");
     const QProcessEnvironment environment = ProcessRunner::environment();
-    qunsetenv("MIRVO_RUNNER_MARKER");
     QCOMPARE(environment.value(u"PATH"_s), u"/usr/bin:/bin:/usr/sbin:/sbin"_s);
     QCOMPARE(environment.value(u"NO_COLOR"_s), u"1"_s);
     QCOMPARE(environment.value(u"MIRVO_RUNNER_MARKER"_s), u"kept"_s);
@@ -174,18 +175,17 @@ void tst_ProcessRunner::exitStatus() {
 }
 
 void tst_ProcessRunner::environmentAndArgumentsReachTheChild() {
-    qputenv("NO_COLOR", "0");
+    const QByteArray path = qgetenv("PATH");
+    const auto restore = qScopeGuard([path] {
+        qputenv("PATH", path);
+        qunsetenv("NO_COLOR");
+        qunsetenv("MIRVO_RUNNER_MARKER");
+    });
     qputenv("PATH", "/nowhere");
+    qputenv("NO_COLOR", "0");
     qputenv("MIRVO_RUNNER_MARKER", "kept");
     const QStringList arguments{u"two words"_s, u"\"quoted\" 'single'"_s, QString(), u"$HOME;*"_s, u"ёж"_s};
-    CommandResult result;
-    try {
-        result = run(QStringList{u"env-args"_s} + arguments);
-    } catch (...) {
-        qunsetenv("MIRVO_RUNNER_MARKER");
-        throw;
-    }
-    qunsetenv("MIRVO_RUNNER_MARKER");
+    const CommandResult result = run(QStringList{u"env-args"_s} + arguments);
 
     const QStringList lines = result.output.split(u'\n', Qt::SkipEmptyParts);
     QVERIFY(lines.contains(u"env PATH=/usr/bin:/bin:/usr/sbin:/sbin"_s));
