@@ -3,12 +3,14 @@
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
+#include <QQmlExtensionPlugin>
 #include <QQuickStyle>
+
+Q_IMPORT_QML_PLUGIN(MirvoPlugin)
 
 using namespace Qt::Literals::StringLiterals;
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(u"Mirvo"_s);
     QGuiApplication::setApplicationDisplayName(u"Сольвена"_s);

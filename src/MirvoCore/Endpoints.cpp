@@ -2,8 +2,7 @@
 
 namespace mirvo {
 
-const Endpoints& Endpoints::current()
-{
+const Endpoints& Endpoints::current() {
     static const Endpoints endpoints;
     return endpoints;
 }

@@ -16,15 +16,15 @@ namespace {
 constexpr double maximumStepSeconds = 1.0;
 } // namespace
 
-QCoro::Task<> sleepFor(double seconds, std::stop_token stop)
-{
+QCoro::Task<> sleepFor(double seconds, std::stop_token stop) {
     const double deadline = continuousClockSeconds() + std::max(0.0, seconds);
     QTimer timer;
     timer.setSingleShot(true);
     timer.setTimerType(Qt::PreciseTimer);
     const std::stop_callback onStop(stop, [&timer] {
         // Runs on the stopping thread: hand the wake-up to the timer's own thread.
-        QMetaObject::invokeMethod(&timer, [&timer] { timer.start(0); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &timer, [&timer] { timer.start(0); }, Qt::QueuedConnection);
     });
     while (true) {
         if (stop.stop_requested())

@@ -1,5 +1,5 @@
-#include "Models.h"
 #include "MirvoError.h"
+#include "Models.h"
 #include "SystemError.h"
 
 #include <QUrlQuery>
@@ -31,8 +31,7 @@ private Q_SLOTS:
     void systemErrorsSpeakRussian();
 };
 
-void tst_Models::parsesIdentifiers_data()
-{
+void tst_Models::parsesIdentifiers_data() {
     QTest::addColumn<QString>("input");
     QTest::addColumn<bool>("isStoreID");
     QTest::addColumn<QString>("value");
@@ -40,19 +39,20 @@ void tst_Models::parsesIdentifiers_data()
     QTest::newRow("nine digits with spaces") << u"  284910350 \n"_s << true << u"284910350"_s;
     QTest::newRow("leading zeros dropped") << u"000042"_s << true << u"42"_s;
     QTest::newRow("eighteen digits") << u"999999999999999999"_s << true << u"999999999999999999"_s;
-    QTest::newRow("store link") << u"https://apps.apple.com/ru/app/yelp/id284910350"_s << true << u"284910350"_s;
-    QTest::newRow("store link with query") << u"https://apps.apple.com/us/app/x/id123456789?l=en#top"_s << true
-                                           << u"123456789"_s;
-    QTest::newRow("store link with trailing slash") << u"https://apps.apple.com/app/id77/"_s << true << u"77"_s;
+    QTest::newRow("store link") << u"https://apps.apple.com/ru/app/yelp/id284910350"_s << true
+                                << u"284910350"_s;
+    QTest::newRow("store link with query")
+        << u"https://apps.apple.com/us/app/x/id123456789?l=en#top"_s << true << u"123456789"_s;
+    QTest::newRow("store link with trailing slash")
+        << u"https://apps.apple.com/app/id77/"_s << true << u"77"_s;
     QTest::newRow("bundle id keeps case") << u"Com.Example.App"_s << false << u"Com.Example.App"_s;
     QTest::newRow("bundle id trimmed") << u" com.example.app "_s << false << u"com.example.app"_s;
     QTest::newRow("label ending in hyphen") << u"com.example.app-"_s << false << u"com.example.app-"_s;
-    QTest::newRow("nineteen digits with a dot is a bundle id") << u"1234567890123456789.1"_s << false
-                                                              << u"1234567890123456789.1"_s;
+    QTest::newRow("nineteen digits with a dot is a bundle id")
+        << u"1234567890123456789.1"_s << false << u"1234567890123456789.1"_s;
 }
 
-void tst_Models::parsesIdentifiers()
-{
+void tst_Models::parsesIdentifiers() {
     QFETCH(QString, input);
     QFETCH(bool, isStoreID);
     QFETCH(QString, value);
@@ -62,8 +62,7 @@ void tst_Models::parsesIdentifiers()
     QCOMPARE(identifier.value(), value);
 }
 
-void tst_Models::rejectsUnreadableIdentifiers_data()
-{
+void tst_Models::rejectsUnreadableIdentifiers_data() {
     QTest::addColumn<QString>("input");
 
     QTest::newRow("zero") << u"0"_s;
@@ -80,8 +79,7 @@ void tst_Models::rejectsUnreadableIdentifiers_data()
     QTest::newRow("label starting with hyphen") << u"com.-example"_s;
 }
 
-void tst_Models::rejectsUnreadableIdentifiers()
-{
+void tst_Models::rejectsUnreadableIdentifiers() {
     QFETCH(QString, input);
     try {
         AppIdentifier::parse(input);
@@ -93,16 +91,14 @@ void tst_Models::rejectsUnreadableIdentifiers()
     }
 }
 
-void tst_Models::identifierArguments()
-{
+void tst_Models::identifierArguments() {
     QCOMPARE(AppIdentifier::parse(u"1"_s).arguments(), (QStringList{u"--app-id"_s, u"1"_s}));
     QCOMPARE(AppIdentifier::parse(u"com.example.app"_s).arguments(),
              (QStringList{u"--bundle-identifier"_s, u"com.example.app"_s}));
     QVERIFY(AppIdentifier::storeID(u"1"_s) != AppIdentifier::bundleID(u"1"_s));
 }
 
-void tst_Models::foldsSearchText_data()
-{
+void tst_Models::foldsSearchText_data() {
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("folded");
 
@@ -113,15 +109,13 @@ void tst_Models::foldsSearchText_data()
     QTest::newRow("empty") << u" \t "_s << QString();
 }
 
-void tst_Models::foldsSearchText()
-{
+void tst_Models::foldsSearchText() {
     QFETCH(QString, input);
     QFETCH(QString, folded);
     QCOMPARE(CatalogApp::normalizedSearchText(input), folded);
 }
 
-void tst_Models::catalogAppSearch_data()
-{
+void tst_Models::catalogAppSearch_data() {
     QTest::addColumn<QString>("search");
     QTest::addColumn<bool>("matches");
 
@@ -134,8 +128,7 @@ void tst_Models::catalogAppSearch_data()
     QTest::newRow("extra word") << u"сбербанк погода"_s << false;
 }
 
-void tst_Models::catalogAppSearch()
-{
+void tst_Models::catalogAppSearch() {
     QFETCH(QString, search);
     QFETCH(bool, matches);
 
@@ -145,18 +138,17 @@ void tst_Models::catalogAppSearch()
     QCOMPARE(app.matchesNormalizedSearch(CatalogApp::normalizedSearchText(search)), matches);
 }
 
-void tst_Models::catalogAppEqualityCoversEveryField()
-{
+void tst_Models::catalogAppEqualityCoversEveryField() {
     const CatalogApp plain(u"1"_s, u"A"_s, QString(), QString(), 0, std::nullopt, std::nullopt, std::nullopt);
-    const CatalogApp withArtwork(u"1"_s, u"A"_s, QString(), QString(), 0, QUrl(u"https://example.com/a.png"_s),
-                                 std::nullopt, std::nullopt);
+    const CatalogApp withArtwork(u"1"_s, u"A"_s, QString(), QString(), 0,
+                                 QUrl(u"https://example.com/a.png"_s), std::nullopt, std::nullopt);
     QVERIFY(plain != withArtwork);
-    QCOMPARE(plain, CatalogApp(u"1"_s, u"A"_s, QString(), QString(), 0, std::nullopt, std::nullopt, std::nullopt));
+    QCOMPARE(plain,
+             CatalogApp(u"1"_s, u"A"_s, QString(), QString(), 0, std::nullopt, std::nullopt, std::nullopt));
     QCOMPARE(plain.searchIndex(), u"a 1"_s); // trailing empty fields are trimmed away
 }
 
-void tst_Models::topAppSearchAndFavicon()
-{
+void tst_Models::topAppSearchAndFavicon() {
     const TopApp app{u"1"_s, u"Telegram"_s, u"telegram.org"_s, u"Общение"_s};
     QVERIFY(app.matches(u"  TELE "_s));
     QVERIFY(app.matches(u"общение"_s));
@@ -173,8 +165,7 @@ void tst_Models::topAppSearchAndFavicon()
     QCOMPARE(items[1], qMakePair(u"sz"_s, u"128"_s));
 }
 
-void tst_Models::transferFraction_data()
-{
+void tst_Models::transferFraction_data() {
     QTest::addColumn<qint64>("completed");
     QTest::addColumn<qint64>("total");
     QTest::addColumn<double>("fraction");
@@ -186,16 +177,14 @@ void tst_Models::transferFraction_data()
     QTest::newRow("negative total") << qint64(5) << qint64(-1) << 0.0;
 }
 
-void tst_Models::transferFraction()
-{
+void tst_Models::transferFraction() {
     QFETCH(qint64, completed);
     QFETCH(qint64, total);
     QFETCH(double, fraction);
     QCOMPARE((TransferProgress{completed, total}.fraction()), fraction);
 }
 
-void tst_Models::deviceTransportRawValues()
-{
+void tst_Models::deviceTransportRawValues() {
     QCOMPARE(deviceTransportFromRawValue(u"usb"_s), DeviceTransport::Usb);
     QCOMPARE(deviceTransportFromRawValue(u"network"_s), DeviceTransport::Network);
     QCOMPARE(deviceTransportFromRawValue(u"unknown"_s), DeviceTransport::Unknown);
@@ -203,8 +192,7 @@ void tst_Models::deviceTransportRawValues()
     QCOMPARE(rawValue(DeviceTransport::Network), u"network"_s);
 }
 
-void tst_Models::errorDescriptions_data()
-{
+void tst_Models::errorDescriptions_data() {
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("payload");
     QTest::addColumn<QString>("description");
@@ -217,8 +205,7 @@ void tst_Models::errorDescriptions_data()
                                << u"Время ожидания истекло. Проверьте подключение и повторите попытку."_s;
 }
 
-void tst_Models::errorDescriptions()
-{
+void tst_Models::errorDescriptions() {
     QFETCH(int, kind);
     QFETCH(QString, payload);
     QFETCH(QString, description);
@@ -241,10 +228,10 @@ void tst_Models::errorDescriptions()
     QCOMPARE(QString::fromUtf8(error.what()), description);
 }
 
-void tst_Models::systemErrorsSpeakRussian()
-{
+void tst_Models::systemErrorsSpeakRussian() {
     QCOMPARE(SystemError::fromErrno(ENOSPC).description(), u"Недостаточно места на диске."_s);
-    QCOMPARE(SystemError::fromErrno(ENOTDIR, u"/tmp/x"_s).description(), u"Путь ведёт не к папке. (/tmp/x)"_s);
+    QCOMPARE(SystemError::fromErrno(ENOTDIR, u"/tmp/x"_s).description(),
+             u"Путь ведёт не к папке. (/tmp/x)"_s);
     QCOMPARE(localizedDescription(SystemError::fromErrno(EACCES)), u"Нет доступа."_s);
 }
 

@@ -14,8 +14,7 @@
 
 namespace mirvo::test {
 
-QList<pid_t> liveChildProcesses()
-{
+QList<pid_t> liveChildProcesses() {
     QList<pid_t> children;
     const pid_t self = getpid();
 #ifdef __APPLE__
@@ -23,8 +22,8 @@ QList<pid_t> liveChildProcesses()
     const int count = proc_listchildpids(self, pids, sizeof(pids));
     for (int i = 0; i < count; ++i) {
         proc_bsdinfo info{};
-        if (proc_pidinfo(pids[i], PROC_PIDTBSDINFO, 0, &info, sizeof(info)) == int(sizeof(info))
-            && info.pbi_status != SZOMB)
+        if (proc_pidinfo(pids[i], PROC_PIDTBSDINFO, 0, &info, sizeof(info)) == int(sizeof(info)) &&
+            info.pbi_status != SZOMB)
             children.append(pids[i]);
     }
 #else
@@ -47,8 +46,7 @@ QList<pid_t> liveChildProcesses()
     return children;
 }
 
-QList<pid_t> waitForNoChildProcesses(int timeoutMs)
-{
+QList<pid_t> waitForNoChildProcesses(int timeoutMs) {
     const QDeadlineTimer deadline(timeoutMs);
     QList<pid_t> children = liveChildProcesses();
     while (!children.isEmpty() && !deadline.hasExpired()) {

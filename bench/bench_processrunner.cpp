@@ -1,0 +1,149 @@
+// Throughput of ProcessRunner against a plain pipe read loop, both reading the same child output.
+// The child is this program itself, started with --emit BYTES.
+#include "ProcessRunner.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+
+#include <QCoro/QCoroTask>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace mirvo;
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+constexpr long long totalBytes = 100LL * 1024 * 1024;
+constexpr int runs = 5;
+
+int emit(long long total) {
+    std::vector<char> block(64 * 1024, 'x');
+    for (std::size_t i = 63; i < block.size(); i += 64)
+        block[i] = '\n';
+    while (total > 0) {
+        const auto count = std::size_t(std::min<long long>(total, (long long)block.size()));
+        std::size_t offset = 0;
+        while (offset < count) {
+            const ssize_t written = ::write(STDOUT_FILENO, block.data() + offset, count - offset);
+            if (written < 0)
+                return 1;
+            offset += std::size_t(written);
+        }
+        total -= (long long)count;
+    }
+    return 0;
+}
+
+// The baseline: spawn the same child and read its output in 64 KiB chunks, doing nothing with it.
+long long plainReadLoop(const QByteArray& program) {
+    int fds[2];
+    if (::pipe(fds) < 0)
+        std::abort();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    posix_spawn_file_actions_addclose(&actions, fds[1]);
+    const QByteArray bytes = QByteArray::number(totalBytes);
+    char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>("--emit"),
+                    const_cast<char*>(bytes.constData()), nullptr};
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, program.constData(), &actions, nullptr, argv, environ) != 0)
+        std::abort();
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    std::vector<char> chunk(64 * 1024);
+    long long received = 0;
+    while (true) {
+        const ssize_t count = ::read(fds[0], chunk.data(), chunk.size());
+        if (count <= 0)
+            break;
+        received += count;
+    }
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return received;
+}
+
+double mebibytesPerSecond(long long bytes, qint64 nanoseconds) {
+    return double(bytes) / (1024.0 * 1024.0) / (double(nanoseconds) / 1e9);
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+QCoro::Task<> measure() {
+    const QString self = QCoreApplication::applicationFilePath();
+    const QByteArray program = QFile::encodeName(self);
+    ProcessRunner runner;
+    std::vector<double> runnerSpeeds;
+    std::vector<double> plainSpeeds;
+    for (int run = 0; run < runs; ++run) {
+        auto counted = std::make_shared<std::atomic<long long>>(0);
+        OutputHandler countBytes = [counted](const QString& chunk) { *counted += chunk.size(); };
+        QElapsedTimer timer;
+        timer.start();
+        const CommandResult result = co_await runner.run(self, {u"--emit"_s, QString::number(totalBytes)},
+                                                         600, std::move(countBytes), {});
+        const qint64 runnerTime = timer.nsecsElapsed();
+        if (result.status != 0 || *counted != totalBytes) {
+            std::fprintf(stderr, "runner: status %d, %lld bytes\n", result.status, counted->load());
+            std::exit(1);
+        }
+        runnerSpeeds.push_back(mebibytesPerSecond(totalBytes, runnerTime));
+
+        timer.restart();
+        const long long received = plainReadLoop(program);
+        const qint64 plainTime = timer.nsecsElapsed();
+        if (received != totalBytes) {
+            std::fprintf(stderr, "plain loop: %lld bytes\n", received);
+            std::exit(1);
+        }
+        plainSpeeds.push_back(mebibytesPerSecond(totalBytes, plainTime));
+        std::printf("run %d: ProcessRunner %.0f MiB/s, plain read loop %.0f MiB/s\n", run + 1,
+                    runnerSpeeds.back(), plainSpeeds.back());
+    }
+    const double runnerMedian = median(runnerSpeeds);
+    const double plainMedian = median(plainSpeeds);
+    std::printf("median of %d runs of %lld MiB: ProcessRunner %.0f MiB/s, plain read loop %.0f MiB/s, "
+                "ratio runner/plain %.2f\n",
+                runs, totalBytes / (1024 * 1024), runnerMedian, plainMedian, runnerMedian / plainMedian);
+}
+
+QCoro::Task<> benchmark() {
+    try {
+        co_await measure();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "failed: %s\n", error.what());
+        std::exit(1);
+    }
+    QCoreApplication::quit();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string_view(argv[1]) == "--emit")
+        return emit(std::atoll(argv[2]));
+    QCoreApplication app(argc, argv);
+    QTimer::singleShot(0, &app, [] { benchmark(); });
+    return app.exec();
+}

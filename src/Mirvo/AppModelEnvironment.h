@@ -1,0 +1,28 @@
+#pragma once
+
+#include "BundleInfo.h"
+
+#include <QSettings>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+namespace mirvo {
+
+class HttpClient;
+
+// The platform pieces the application model is built on. Production uses the real ones; tests inject their
+// own.
+struct AppModelEnvironment {
+    QString dataRoot; // the data directory; empty when the system reports none
+    BundleInfo bundleInfo;
+    std::shared_ptr<QSettings> settings;
+    std::shared_ptr<HttpClient> httpClient;
+    std::function<bool(const QUrl&)> openUrl;
+
+    static AppModelEnvironment production();
+};
+
+} // namespace mirvo

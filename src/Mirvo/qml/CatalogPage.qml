@@ -1,0 +1,44 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Mirvo
+
+Item {
+    StartupPlaceholder {
+        objectName: "startupPlaceholder"
+        anchors.centerIn: parent
+        visible: AppModel.isStarting
+    }
+
+    ColumnLayout {
+        anchors.fill: parent
+        anchors.margins: 28
+        spacing: 16
+        visible: !AppModel.isStarting
+
+        RowLayout {
+            Layout.fillWidth: true
+
+            PageHeading {
+                objectName: "catalogHeading"
+                title: "Приложения"
+            }
+
+            Item {
+                Layout.fillWidth: true
+            }
+
+            Switch {
+                text: "Продвинутый"
+                checked: AppModel.advancedMode
+                onToggled: AppModel.advancedMode = checked
+                ToolTip.visible: hovered
+                ToolTip.text: "Показывает полный каталог приложений с поиском"
+            }
+        }
+
+        Item {
+            Layout.fillHeight: true
+        }
+    }
+}

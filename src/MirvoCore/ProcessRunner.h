@@ -1,0 +1,23 @@
+#pragma once
+
+#include "CommandRunning.h"
+
+#include <QProcessEnvironment>
+
+namespace mirvo {
+
+// Runs external programs as child processes: fixed environment, merged output, time limit and stop.
+class ProcessRunner : public CommandRunning {
+public:
+    // The application's own environment with PATH set to the system directories and NO_COLOR=1.
+    static QProcessEnvironment environment();
+
+    // Starts `executable` (an absolute path; no shell, no PATH search) on a thread of its own. The output
+    // is streamed to `onOutput` on that thread; the result keeps the last 1 MiB of it. Throws
+    // SystemError when the launch fails, MirvoError::timedOut() when `timeout` seconds pass after the
+    // launch, and CancelledError when `stop` is requested.
+    QCoro::Task<CommandResult> run(QString executable, QStringList arguments, double timeout,
+                                   OutputHandler onOutput, std::stop_token stop) override;
+};
+
+} // namespace mirvo
