@@ -31,7 +31,8 @@ namespace {
 constexpr long long totalBytes = 100LL * 1024 * 1024;
 constexpr int runs = 5;
 
-int emit(long long total) {
+int emit(long long total)
+{
     std::vector<char> block(64 * 1024, 'x');
     for (std::size_t i = 63; i < block.size(); i += 64)
         block[i] = '\n';
@@ -50,7 +51,8 @@ int emit(long long total) {
 }
 
 // The baseline: spawn the same child and read its output in 64 KiB chunks, doing nothing with it.
-long long plainReadLoop(const QByteArray& program) {
+long long plainReadLoop(const QByteArray& program)
+{
     int fds[2];
     if (::pipe(fds) < 0)
         std::abort();
@@ -81,16 +83,19 @@ long long plainReadLoop(const QByteArray& program) {
     return received;
 }
 
-double mebibytesPerSecond(long long bytes, qint64 nanoseconds) {
+double mebibytesPerSecond(long long bytes, qint64 nanoseconds)
+{
     return double(bytes) / (1024.0 * 1024.0) / (double(nanoseconds) / 1e9);
 }
 
-double median(std::vector<double> values) {
+double median(std::vector<double> values)
+{
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
 
-QCoro::Task<> measure() {
+QCoro::Task<> measure()
+{
     const QString self = QCoreApplication::applicationFilePath();
     const QByteArray program = QFile::encodeName(self);
     ProcessRunner runner;
@@ -128,7 +133,8 @@ QCoro::Task<> measure() {
                 runs, totalBytes / (1024 * 1024), runnerMedian, plainMedian, runnerMedian / plainMedian);
 }
 
-QCoro::Task<> benchmark() {
+QCoro::Task<> benchmark()
+{
     try {
         co_await measure();
     } catch (const std::exception& error) {
@@ -140,7 +146,8 @@ QCoro::Task<> benchmark() {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc == 3 && std::string_view(argv[1]) == "--emit")
         return emit(std::atoll(argv[2]));
     QCoreApplication app(argc, argv);

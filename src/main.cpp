@@ -10,7 +10,8 @@ Q_IMPORT_QML_PLUGIN(MirvoPlugin)
 
 using namespace Qt::Literals::StringLiterals;
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(u"Mirvo"_s);
     QGuiApplication::setApplicationDisplayName(u"Сольвена"_s);

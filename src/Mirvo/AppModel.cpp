@@ -1,6 +1,7 @@
 #include "AppModel.h"
 
 #include "Endpoints.h"
+#include "ProcessRunner.h"
 #include "SystemError.h"
 
 #include <QJSEngine>
@@ -17,7 +18,8 @@ namespace {
 AppModel* s_instance = nullptr;
 
 // The information-dictionary key may hold anything: only an absolute URL string is taken.
-QUrl manifestURL(const BundleInfo& bundleInfo, const QUrl& fallback) {
+QUrl manifestURL(const BundleInfo& bundleInfo, const QUrl& fallback)
+{
     const QVariant value = bundleInfo.value(u"SolvenaUpdateManifestURL"_s);
     if (value.typeId() != QMetaType::QString)
         return fallback;
@@ -27,11 +29,23 @@ QUrl manifestURL(const BundleInfo& bundleInfo, const QUrl& fallback) {
     return url;
 }
 
+ToolService makeService(const AppModelEnvironment& environment)
+{
+    std::shared_ptr<CommandRunning> runner = environment.runner;
+    if (!runner)
+        runner = std::make_shared<ProcessRunner>();
+    ToolLocator locator =
+        environment.dataRoot.isEmpty() ? ToolLocator() : ToolLocator::inDataDirectory(environment.dataRoot);
+    return ToolService(std::move(runner), std::move(locator));
+}
+
 } // namespace
 
 AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
     : QObject(parent)
-    , m_environment(std::move(environment)) {
+    , m_environment(std::move(environment))
+    , m_service(makeService(m_environment))
+{
     m_updateManifestURL = manifestURL(m_environment.bundleInfo, Endpoints::current().updateManifest);
     // Read without writing back: the user default only changes when the user flips the switch.
     if (m_environment.settings)
@@ -39,12 +53,14 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
     openStore();
 }
 
-AppModel::~AppModel() {
+AppModel::~AppModel()
+{
     if (s_instance == this)
         s_instance = nullptr;
 }
 
-void AppModel::openStore() {
+void AppModel::openStore()
+{
     try {
         if (m_environment.dataRoot.isEmpty())
             throw SystemError(u"Не найдена папка для данных приложения."_s);
@@ -55,25 +71,30 @@ void AppModel::openStore() {
     }
 }
 
-void AppModel::setInstance(AppModel* model) {
+void AppModel::setInstance(AppModel* model)
+{
     s_instance = model;
 }
 
-AppModel* AppModel::create(QQmlEngine*, QJSEngine*) {
+AppModel* AppModel::create(QQmlEngine*, QJSEngine*)
+{
     Q_ASSERT_X(s_instance, "AppModel::create", "the application object sets the model before loading QML");
     QJSEngine::setObjectOwnership(s_instance, QJSEngine::CppOwnership);
     return s_instance;
 }
 
-QString AppModel::pageTitle(Page page) {
+QString AppModel::pageTitle(Page page)
+{
     return page == Page::Settings ? u"Настройки"_s : u"Приложения"_s;
 }
 
-QString AppModel::accountModalRawValue(AccountModal modal) {
+QString AppModel::accountModalRawValue(AccountModal modal)
+{
     return modal == AccountModal::AppleID ? u"appleID"_s : QString();
 }
 
-QCoro::Task<> AppModel::start() {
+QCoro::Task<> AppModel::start()
+{
     QPointer<AppModel> self(this);
     if (m_updateCheckTask.isEmpty())
         m_updateCheckTask = TaskHandle::start([this](std::stop_token stop) { return runUpdateCheck(stop); });
@@ -106,70 +127,83 @@ QCoro::Task<> AppModel::start() {
     }
 }
 
-void AppModel::shutdown() {
+void AppModel::shutdown()
+{
     m_operation.cancel();
     m_poller.cancel();
     m_updateCheckTask.cancel();
 }
 
-void AppModel::windowShown() {
+void AppModel::windowShown()
+{
     // Let the window draw its first frame, with the start-up placeholder, before the work begins.
     QMetaObject::invokeMethod(
         this, [this] { start(); }, Qt::QueuedConnection);
 }
 
-void AppModel::checkForUpdatesFromMenu() {
+void AppModel::checkForUpdatesFromMenu()
+{
     checkForUpdates(true);
 }
 
-QCoro::Task<> AppModel::runUpdateCheck(std::stop_token stop) {
+QCoro::Task<> AppModel::runUpdateCheck(std::stop_token stop)
+{
     QPointer<AppModel> self(this);
     if (stop.stop_requested() || !self)
         co_return;
     co_await checkForUpdates(false);
 }
 
-bool AppModel::canDownload() const {
+bool AppModel::canDownload() const
+{
     return !m_account.isEmpty() && !m_missingTools.contains(u"ipatool"_s) && !m_ipatoolNeedsUpdate &&
            m_store.has_value() && !m_busy;
 }
 
-bool AppModel::canInstall() const {
+bool AppModel::canInstall() const
+{
     const std::optional<Device> device = selectedDevice();
     return !m_account.isEmpty() && device && device->ready && !m_missingTools.contains(u"ios"_s) && !m_busy;
 }
 
-void AppModel::dismissAlert() {
+void AppModel::dismissAlert()
+{
     setAlert({});
 }
 
-void AppModel::closeNotice() {
+void AppModel::closeNotice()
+{
     setNotice({});
     setNoticeIsError(false);
 }
 
-QStringList AppModel::selectedCatalogAppIDList() const {
+QStringList AppModel::selectedCatalogAppIDList() const
+{
     QStringList ids(m_selectedCatalogAppIDs.begin(), m_selectedCatalogAppIDs.end());
     ids.sort();
     return ids;
 }
 
-QVariantMap AppModel::versionMap() const {
+QVariantMap AppModel::versionMap() const
+{
     QVariantMap map;
     for (auto it = m_versions.cbegin(); it != m_versions.cend(); ++it)
         map.insert(it.key(), it.value());
     return map;
 }
 
-QVariant AppModel::downloadProgressValue() const {
+QVariant AppModel::downloadProgressValue() const
+{
     return m_downloadProgress ? QVariant(*m_downloadProgress) : QVariant();
 }
 
-QVariant AppModel::installProgressValue() const {
+QVariant AppModel::installProgressValue() const
+{
     return m_installProgress ? QVariant(*m_installProgress) : QVariant();
 }
 
-QVariant AppModel::batchInstallProgressValue() const {
+QVariant AppModel::batchInstallProgressValue() const
+{
     if (!m_batchInstallProgress)
         return {};
     return QVariantMap{{u"current"_s, m_batchInstallProgress->current},
@@ -178,13 +212,15 @@ QVariant AppModel::batchInstallProgressValue() const {
                        {u"failed"_s, m_batchInstallProgress->failed}};
 }
 
-QVariant AppModel::updateDialogValue() const {
+QVariant AppModel::updateDialogValue() const
+{
     if (!m_updateDialog)
         return {};
     return QVariantMap{{u"kind"_s, int(m_updateDialog->kind)}, {u"text"_s, m_updateDialog->text}};
 }
 
-QVariant AppModel::requestValue() const {
+QVariant AppModel::requestValue() const
+{
     if (!m_request)
         return {};
     return QVariantMap{{u"id"_s, m_request->id.toString(QUuid::WithoutBraces)},
@@ -193,18 +229,21 @@ QVariant AppModel::requestValue() const {
                        {u"catalogAppID"_s, m_request->catalogAppID.value_or(QString())}};
 }
 
-QVariant AppModel::loginStageValue() const {
+QVariant AppModel::loginStageValue() const
+{
     return QVariantMap{{u"kind"_s, int(m_loginStage.kind)}, {u"payload"_s, m_loginStage.payload}};
 }
 
-void AppModel::setPage(Page value) {
+void AppModel::setPage(Page value)
+{
     if (m_page == value)
         return;
     m_page = value;
     Q_EMIT pageChanged();
 }
 
-void AppModel::setAdvancedMode(bool value) {
+void AppModel::setAdvancedMode(bool value)
+{
     const bool changed = m_advancedMode != value;
     m_advancedMode = value;
     if (changed)
@@ -215,7 +254,8 @@ void AppModel::setAdvancedMode(bool value) {
         setSelectedCatalogAppIDs({});
 }
 
-void AppModel::setSearch(const QString& value) {
+void AppModel::setSearch(const QString& value)
+{
     const bool changed = m_search != value;
     m_search = value;
     if (changed)
@@ -223,7 +263,8 @@ void AppModel::setSearch(const QString& value) {
     updateFilteredApps();
 }
 
-void AppModel::setTopSearch(const QString& value) {
+void AppModel::setTopSearch(const QString& value)
+{
     const bool changed = m_topSearch != value;
     m_topSearch = value;
     if (changed)
@@ -231,7 +272,8 @@ void AppModel::setTopSearch(const QString& value) {
     updateFilteredTopApps();
 }
 
-void AppModel::setCatalogApps(const QList<CatalogApp>& value) {
+void AppModel::setCatalogApps(const QList<CatalogApp>& value)
+{
     const bool changed = m_catalogApps != value;
     m_catalogApps = value;
     if (changed)
@@ -239,35 +281,40 @@ void AppModel::setCatalogApps(const QList<CatalogApp>& value) {
     updateFilteredApps();
 }
 
-void AppModel::setFilteredApps(const QList<CatalogApp>& value) {
+void AppModel::setFilteredApps(const QList<CatalogApp>& value)
+{
     if (m_filteredApps == value)
         return;
     m_filteredApps = value;
     Q_EMIT filteredAppsChanged();
 }
 
-void AppModel::setSelectedCatalogAppIDs(const QSet<QString>& value) {
+void AppModel::setSelectedCatalogAppIDs(const QSet<QString>& value)
+{
     if (m_selectedCatalogAppIDs == value)
         return;
     m_selectedCatalogAppIDs = value;
     Q_EMIT selectedCatalogAppIDsChanged();
 }
 
-void AppModel::setCatalogLoading(bool value) {
+void AppModel::setCatalogLoading(bool value)
+{
     if (m_catalogLoading == value)
         return;
     m_catalogLoading = value;
     Q_EMIT catalogLoadingChanged();
 }
 
-void AppModel::setCatalogUpdatedAt(const QDateTime& value) {
+void AppModel::setCatalogUpdatedAt(const QDateTime& value)
+{
     if (m_catalogUpdatedAt == value)
         return;
     m_catalogUpdatedAt = value;
     Q_EMIT catalogUpdatedAtChanged();
 }
 
-void AppModel::setTopApps(const QList<TopApp>& value) {
+void AppModel::setTopApps(const QList<TopApp>& value)
+{
     const bool changed = m_topApps != value;
     m_topApps = value;
     if (changed)
@@ -275,21 +322,24 @@ void AppModel::setTopApps(const QList<TopApp>& value) {
     updateFilteredTopApps();
 }
 
-void AppModel::setFilteredTopApps(const QList<TopApp>& value) {
+void AppModel::setFilteredTopApps(const QList<TopApp>& value)
+{
     if (m_filteredTopApps == value)
         return;
     m_filteredTopApps = value;
     Q_EMIT filteredTopAppsChanged();
 }
 
-void AppModel::setTopAppsLoading(bool value) {
+void AppModel::setTopAppsLoading(bool value)
+{
     if (m_topAppsLoading == value)
         return;
     m_topAppsLoading = value;
     Q_EMIT topAppsLoadingChanged();
 }
 
-void AppModel::setDevices(const QList<Device>& value) {
+void AppModel::setDevices(const QList<Device>& value)
+{
     if (m_devices == value)
         return;
     m_devices = value;
@@ -297,7 +347,8 @@ void AppModel::setDevices(const QList<Device>& value) {
     Q_EMIT readinessChanged();
 }
 
-void AppModel::setSelectedDeviceID(const QString& value) {
+void AppModel::setSelectedDeviceID(const QString& value)
+{
     if (m_selectedDeviceID == value)
         return;
     m_selectedDeviceID = value;
@@ -305,28 +356,32 @@ void AppModel::setSelectedDeviceID(const QString& value) {
     Q_EMIT readinessChanged();
 }
 
-void AppModel::setDeviceError(const QString& value) {
+void AppModel::setDeviceError(const QString& value)
+{
     if (m_deviceError == value)
         return;
     m_deviceError = value;
     Q_EMIT deviceErrorChanged();
 }
 
-void AppModel::setRefreshing(bool value) {
+void AppModel::setRefreshing(bool value)
+{
     if (m_refreshing == value)
         return;
     m_refreshing = value;
     Q_EMIT refreshingChanged();
 }
 
-void AppModel::setAccountModal(AccountModal value) {
+void AppModel::setAccountModal(AccountModal value)
+{
     if (m_accountModal == value)
         return;
     m_accountModal = value;
     Q_EMIT accountModalChanged();
 }
 
-void AppModel::setAccount(const QString& value) {
+void AppModel::setAccount(const QString& value)
+{
     if (m_account == value)
         return;
     m_account = value;
@@ -334,7 +389,8 @@ void AppModel::setAccount(const QString& value) {
     Q_EMIT readinessChanged();
 }
 
-void AppModel::setMissingTools(const QStringList& value) {
+void AppModel::setMissingTools(const QStringList& value)
+{
     if (m_missingTools == value)
         return;
     m_missingTools = value;
@@ -342,14 +398,16 @@ void AppModel::setMissingTools(const QStringList& value) {
     Q_EMIT readinessChanged();
 }
 
-void AppModel::setVersions(const QMap<QString, QString>& value) {
+void AppModel::setVersions(const QMap<QString, QString>& value)
+{
     if (m_versions == value)
         return;
     m_versions = value;
     Q_EMIT versionsChanged();
 }
 
-void AppModel::setIpatoolNeedsUpdate(bool value) {
+void AppModel::setIpatoolNeedsUpdate(bool value)
+{
     if (m_ipatoolNeedsUpdate == value)
         return;
     m_ipatoolNeedsUpdate = value;
@@ -357,7 +415,8 @@ void AppModel::setIpatoolNeedsUpdate(bool value) {
     Q_EMIT readinessChanged();
 }
 
-void AppModel::setBusy(bool value) {
+void AppModel::setBusy(bool value)
+{
     if (m_busy == value)
         return;
     m_busy = value;
@@ -365,154 +424,176 @@ void AppModel::setBusy(bool value) {
     Q_EMIT readinessChanged();
 }
 
-void AppModel::setOperationTitle(const QString& value) {
+void AppModel::setOperationTitle(const QString& value)
+{
     if (m_operationTitle == value)
         return;
     m_operationTitle = value;
     Q_EMIT operationTitleChanged();
 }
 
-void AppModel::setOperationStage(const QString& value) {
+void AppModel::setOperationStage(const QString& value)
+{
     if (m_operationStage == value)
         return;
     m_operationStage = value;
     Q_EMIT operationStageChanged();
 }
 
-void AppModel::setActiveProgressStage(OperationProgressStage value) {
+void AppModel::setActiveProgressStage(OperationProgressStage value)
+{
     if (m_activeProgressStage == value)
         return;
     m_activeProgressStage = value;
     Q_EMIT activeProgressStageChanged();
 }
 
-void AppModel::setDownloadProgress(const std::optional<double>& value) {
+void AppModel::setDownloadProgress(const std::optional<double>& value)
+{
     if (m_downloadProgress == value)
         return;
     m_downloadProgress = value;
     Q_EMIT downloadProgressChanged();
 }
 
-void AppModel::setInstallProgress(const std::optional<double>& value) {
+void AppModel::setInstallProgress(const std::optional<double>& value)
+{
     if (m_installProgress == value)
         return;
     m_installProgress = value;
     Q_EMIT installProgressChanged();
 }
 
-void AppModel::setDownloadedBytes(qint64 value) {
+void AppModel::setDownloadedBytes(qint64 value)
+{
     if (m_downloadedBytes == value)
         return;
     m_downloadedBytes = value;
     Q_EMIT downloadedBytesChanged();
 }
 
-void AppModel::setDownloadTotalBytes(qint64 value) {
+void AppModel::setDownloadTotalBytes(qint64 value)
+{
     if (m_downloadTotalBytes == value)
         return;
     m_downloadTotalBytes = value;
     Q_EMIT downloadTotalBytesChanged();
 }
 
-void AppModel::setActiveCatalogAppID(const QString& value) {
+void AppModel::setActiveCatalogAppID(const QString& value)
+{
     if (m_activeCatalogAppID == value)
         return;
     m_activeCatalogAppID = value;
     Q_EMIT activeCatalogAppIDChanged();
 }
 
-void AppModel::setBatchInstallProgress(const std::optional<BatchInstallProgress>& value) {
+void AppModel::setBatchInstallProgress(const std::optional<BatchInstallProgress>& value)
+{
     if (m_batchInstallProgress == value)
         return;
     m_batchInstallProgress = value;
     Q_EMIT batchInstallProgressChanged();
 }
 
-void AppModel::setToolsInstalling(bool value) {
+void AppModel::setToolsInstalling(bool value)
+{
     if (m_toolsInstalling == value)
         return;
     m_toolsInstalling = value;
     Q_EMIT toolsInstallingChanged();
 }
 
-void AppModel::setComponentsChecking(bool value) {
+void AppModel::setComponentsChecking(bool value)
+{
     if (m_componentsChecking == value)
         return;
     m_componentsChecking = value;
     Q_EMIT componentsCheckingChanged();
 }
 
-void AppModel::setToolsStage(const QString& value) {
+void AppModel::setToolsStage(const QString& value)
+{
     if (m_toolsStage == value)
         return;
     m_toolsStage = value;
     Q_EMIT toolsStageChanged();
 }
 
-void AppModel::setAlert(const QString& value) {
+void AppModel::setAlert(const QString& value)
+{
     if (m_alert == value)
         return;
     m_alert = value;
     Q_EMIT alertChanged();
 }
 
-void AppModel::setNotice(const QString& value) {
+void AppModel::setNotice(const QString& value)
+{
     if (m_notice == value)
         return;
     m_notice = value;
     Q_EMIT noticeChanged();
 }
 
-void AppModel::setNoticeIsError(bool value) {
+void AppModel::setNoticeIsError(bool value)
+{
     if (m_noticeIsError == value)
         return;
     m_noticeIsError = value;
     Q_EMIT noticeIsErrorChanged();
 }
 
-void AppModel::setUpdateDialog(const std::optional<UpdateDialogState>& value) {
+void AppModel::setUpdateDialog(const std::optional<UpdateDialogState>& value)
+{
     if (m_updateDialog == value)
         return;
     m_updateDialog = value;
     Q_EMIT updateDialogChanged();
 }
 
-void AppModel::setUpdateChecking(bool value) {
+void AppModel::setUpdateChecking(bool value)
+{
     if (m_updateChecking == value)
         return;
     m_updateChecking = value;
     Q_EMIT updateCheckingChanged();
 }
 
-void AppModel::setCacheSizeBytes(qint64 value) {
+void AppModel::setCacheSizeBytes(qint64 value)
+{
     if (m_cacheSizeBytes == value)
         return;
     m_cacheSizeBytes = value;
     Q_EMIT cacheSizeBytesChanged();
 }
 
-void AppModel::setCacheClearing(bool value) {
+void AppModel::setCacheClearing(bool value)
+{
     if (m_cacheClearing == value)
         return;
     m_cacheClearing = value;
     Q_EMIT cacheClearingChanged();
 }
 
-void AppModel::setRequest(const std::optional<InstallRequest>& value) {
+void AppModel::setRequest(const std::optional<InstallRequest>& value)
+{
     if (m_request == value)
         return;
     m_request = value;
     Q_EMIT requestChanged();
 }
 
-void AppModel::setLoginStage(const AuthenticationEvent& value) {
+void AppModel::setLoginStage(const AuthenticationEvent& value)
+{
     if (m_loginStage == value)
         return;
     m_loginStage = value;
     Q_EMIT loginStageChanged();
 }
 
-void AppModel::setLoginStarted(bool value) {
+void AppModel::setLoginStarted(bool value)
+{
     if (m_loginStarted == value)
         return;
     m_loginStarted = value;

@@ -7,6 +7,7 @@
 #include "LocalStore.h"
 #include "Models.h"
 #include "TaskHandle.h"
+#include "ToolService.h"
 #include "UpdateDialogState.h"
 
 #include <QDateTime>
@@ -130,6 +131,7 @@ public:
     std::optional<Device> selectedDevice() const;
 
     const std::optional<LocalStore>& store() const { return m_store; }
+    const ToolService& service() const { return m_service; }
     const QString& dataRoot() const { return m_environment.dataRoot; }
     const QUrl& updateManifestURL() const { return m_updateManifestURL; }
 
@@ -297,6 +299,7 @@ private:
 
     AppModelEnvironment m_environment;
     QUrl m_updateManifestURL;
+    ToolService m_service;
     std::optional<LocalStore> m_store;
 
     TaskHandle m_operation;

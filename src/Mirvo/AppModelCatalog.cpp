@@ -2,17 +2,20 @@
 
 namespace mirvo {
 
-QCoro::Task<> AppModel::refreshTopApps() {
+QCoro::Task<> AppModel::refreshTopApps()
+{
     // The popular-apps list arrives with the catalog sources.
     co_return;
 }
 
-QCoro::Task<> AppModel::refreshCatalog() {
+QCoro::Task<> AppModel::refreshCatalog()
+{
     // The removed-apps list arrives with the catalog sources.
     co_return;
 }
 
-void AppModel::updateFilteredApps() {
+void AppModel::updateFilteredApps()
+{
     const QString query = CatalogApp::normalizedSearchText(m_search);
     if (query.isEmpty()) {
         setFilteredApps(m_catalogApps);
@@ -26,7 +29,8 @@ void AppModel::updateFilteredApps() {
     setFilteredApps(filtered);
 }
 
-void AppModel::updateFilteredTopApps() {
+void AppModel::updateFilteredTopApps()
+{
     QList<TopApp> filtered;
     for (const TopApp& app : std::as_const(m_topApps)) {
         if (app.matches(m_topSearch))

@@ -2,12 +2,14 @@
 
 namespace mirvo {
 
-QCoro::Task<> AppModel::installMissingTools() {
+QCoro::Task<> AppModel::installMissingTools()
+{
     // Fetching the tools from their releases arrives with the tool bootstrapper.
     co_return;
 }
 
-QCoro::Task<> AppModel::refreshComponents() {
+QCoro::Task<> AppModel::refreshComponents()
+{
     // Version checks arrive with the tool service.
     co_return;
 }

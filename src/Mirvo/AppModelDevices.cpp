@@ -11,7 +11,8 @@ namespace {
 constexpr double pollingIntervalSeconds = 8.0;
 } // namespace
 
-std::optional<Device> AppModel::selectedDevice() const {
+std::optional<Device> AppModel::selectedDevice() const
+{
     for (const Device& device : m_devices) {
         if (device.id == m_selectedDeviceID)
             return device;
@@ -19,12 +20,14 @@ std::optional<Device> AppModel::selectedDevice() const {
     return std::nullopt;
 }
 
-QCoro::Task<> AppModel::refreshDevices() {
+QCoro::Task<> AppModel::refreshDevices()
+{
     // The device listing arrives with the tool service.
     co_return;
 }
 
-QCoro::Task<> AppModel::pollDevices(std::stop_token stop) {
+QCoro::Task<> AppModel::pollDevices(std::stop_token stop)
+{
     QPointer<AppModel> self(this);
     while (!stop.stop_requested()) {
         try {

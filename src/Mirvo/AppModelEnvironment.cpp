@@ -1,6 +1,7 @@
 #include "AppModelEnvironment.h"
 
 #include "NetworkHttpClient.h"
+#include "ProcessRunner.h"
 
 #include <QDesktopServices>
 #include <QStandardPaths>
@@ -9,7 +10,8 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace mirvo {
 
-AppModelEnvironment AppModelEnvironment::production() {
+AppModelEnvironment AppModelEnvironment::production()
+{
     AppModelEnvironment environment;
     const QString applicationSupport = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (!applicationSupport.isEmpty())
@@ -17,6 +19,7 @@ AppModelEnvironment AppModelEnvironment::production() {
     environment.bundleInfo = BundleInfo::main();
     environment.settings = std::make_shared<QSettings>();
     environment.httpClient = std::make_shared<NetworkHttpClient>();
+    environment.runner = std::make_shared<ProcessRunner>();
     environment.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     return environment;
 }

@@ -11,6 +11,7 @@
 
 namespace mirvo {
 
+class CommandRunning;
 class HttpClient;
 
 // The platform pieces the application model is built on. Production uses the real ones; tests inject their
@@ -20,6 +21,7 @@ struct AppModelEnvironment {
     BundleInfo bundleInfo;
     std::shared_ptr<QSettings> settings;
     std::shared_ptr<HttpClient> httpClient;
+    std::shared_ptr<CommandRunning> runner; // runs ipatool and go-ios
     std::function<bool(const QUrl&)> openUrl;
 
     static AppModelEnvironment production();

@@ -2,7 +2,8 @@
 
 namespace mirvo {
 
-QCoro::Task<> AppModel::restoreAccount() {
+QCoro::Task<> AppModel::restoreAccount()
+{
     // Asking ipatool for the signed-in Apple ID arrives with the tool service.
     co_return;
 }

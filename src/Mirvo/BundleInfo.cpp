@@ -8,7 +8,8 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace mirvo {
 
-BundleInfo BundleInfo::main() {
+BundleInfo BundleInfo::main()
+{
     QVariantMap values{
         {u"CFBundleShortVersionString"_s, QStringLiteral(MIRVO_VERSION)},
         {u"CFBundleVersion"_s, QStringLiteral(MIRVO_BUILD_NUMBER)},

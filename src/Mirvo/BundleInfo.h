@@ -9,7 +9,9 @@ class BundleInfo {
 public:
     BundleInfo() = default;
     explicit BundleInfo(QVariantMap values)
-        : m_values(std::move(values)) {}
+        : m_values(std::move(values))
+    {
+    }
 
     // The running application's own values.
     static BundleInfo main();

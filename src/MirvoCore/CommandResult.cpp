@@ -7,7 +7,8 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace mirvo {
 
-QString CommandResult::checked() const {
+QString CommandResult::checked() const
+{
     // ipatool reports failures as a JSON "error" line, sometimes while still exiting with 0.
     if (const std::optional<QString> error = OutputParser::error(output))
         throw MirvoError::commandFailed(OutputParser::friendlyError(*error));

@@ -8,7 +8,8 @@
 
 namespace mirvo {
 
-double continuousClockSeconds() {
+double continuousClockSeconds()
+{
 #ifdef __APPLE__
     static const double nanosecondsPerTick = [] {
         mach_timebase_info_data_t info{};

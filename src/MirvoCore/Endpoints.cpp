@@ -2,7 +2,8 @@
 
 namespace mirvo {
 
-const Endpoints& Endpoints::current() {
+const Endpoints& Endpoints::current()
+{
     static const Endpoints endpoints;
     return endpoints;
 }

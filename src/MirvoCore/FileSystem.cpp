@@ -17,12 +17,14 @@ namespace mirvo::FileSystem {
 
 namespace {
 
-bool isDirectory(const QByteArray& path) {
+bool isDirectory(const QByteArray& path)
+{
     struct stat info {};
     return ::stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-void createOneDirectory(const QString& path, mode_t mode) {
+void createOneDirectory(const QString& path, mode_t mode)
+{
     const QByteArray native = QFile::encodeName(path);
     struct stat info {};
     if (::stat(native.constData(), &info) == 0) {
@@ -46,7 +48,8 @@ void createOneDirectory(const QString& path, mode_t mode) {
 
 } // namespace
 
-void createDirectory(const QString& path, mode_t mode) {
+void createDirectory(const QString& path, mode_t mode)
+{
     if (path.isEmpty())
         throw SystemError::fromErrno(ENOENT, path);
     if (isDirectory(QFile::encodeName(path)))
@@ -63,12 +66,14 @@ void createDirectory(const QString& path, mode_t mode) {
     }
 }
 
-void setPermissions(const QString& path, mode_t mode) {
+void setPermissions(const QString& path, mode_t mode)
+{
     if (::chmod(QFile::encodeName(path).constData(), mode) != 0)
         throw SystemError::fromErrno(errno, path);
 }
 
-void writeFileAtomically(const QString& path, const QByteArray& data, mode_t mode) {
+void writeFileAtomically(const QString& path, const QByteArray& data, mode_t mode)
+{
     const QFileInfo target(path);
     QByteArray temporary = QFile::encodeName(target.path() + u"/."_s + target.fileName() + u".tmp.XXXXXX"_s);
     int fd = ::mkstemp(temporary.data());
@@ -111,7 +116,8 @@ void writeFileAtomically(const QString& path, const QByteArray& data, mode_t mod
     }
 }
 
-std::optional<QByteArray> readFileIfExists(const QString& path) {
+std::optional<QByteArray> readFileIfExists(const QString& path)
+{
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT)
@@ -141,11 +147,13 @@ std::optional<QByteArray> readFileIfExists(const QString& path) {
     return content;
 }
 
-bool removeFile(const QString& path) {
+bool removeFile(const QString& path)
+{
     return ::unlink(QFile::encodeName(path).constData()) == 0;
 }
 
-qint64 fileSize(const QString& path) {
+qint64 fileSize(const QString& path)
+{
     struct stat info {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
         return 0;

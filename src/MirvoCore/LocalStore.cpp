@@ -25,13 +25,15 @@ constexpr qint64 referenceDateMSecs = 978'307'200'000;
 // Far beyond any real date, and small enough that the conversion to milliseconds cannot overflow.
 constexpr double largestStoredSeconds = 1e13;
 
-QString childPath(const QString& root, const QString& name) {
+QString childPath(const QString& root, const QString& name)
+{
     if (root.endsWith(u'/'))
         return root + name;
     return root + u'/' + name;
 }
 
-QDateTime utcDateTime(qint64 msecsSinceEpoch) {
+QDateTime utcDateTime(qint64 msecsSinceEpoch)
+{
 #if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
     return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch, QTimeZone::UTC);
 #else
@@ -39,15 +41,18 @@ QDateTime utcDateTime(qint64 msecsSinceEpoch) {
 #endif
 }
 
-QString catalogPath(const QString& root) {
+QString catalogPath(const QString& root)
+{
     return childPath(root, u"catalog.txt"_s);
 }
 
-QString metadataPath(const QString& root) {
+QString metadataPath(const QString& root)
+{
     return childPath(root, u"catalog-metadata.json"_s);
 }
 
-SystemError damagedMetadata(const QString& path) {
+SystemError damagedMetadata(const QString& path)
+{
     return SystemError(u"Не удалось прочитать дату сохранённого каталога: файл повреждён ("_s + path +
                        u")."_s);
 }
@@ -55,7 +60,8 @@ SystemError damagedMetadata(const QString& path) {
 } // namespace
 
 LocalStore::LocalStore(QString root)
-    : m_root(std::move(root)) {
+    : m_root(std::move(root))
+{
     FileSystem::createDirectory(m_root, privateDirectoryMode);
     FileSystem::createDirectory(packagesPath(), privateDirectoryMode);
     FileSystem::createDirectory(toolsPath(), privateDirectoryMode);
@@ -65,15 +71,18 @@ LocalStore::LocalStore(QString root)
     FileSystem::removeFile(childPath(m_root, u"journal.json"_s));
 }
 
-QString LocalStore::packagesPath() const {
+QString LocalStore::packagesPath() const
+{
     return childPath(m_root, u"Packages"_s);
 }
 
-QString LocalStore::toolsPath() const {
+QString LocalStore::toolsPath() const
+{
     return childPath(m_root, u"Tools"_s);
 }
 
-QString LocalStore::destination(const QString& name) const {
+QString LocalStore::destination(const QString& name) const
+{
     static const QRegularExpression forbidden(u"[^\\p{L}\\p{N}._ -]"_s,
                                               QRegularExpression::UseUnicodePropertiesOption);
     QString fileName = name;
@@ -83,7 +92,8 @@ QString LocalStore::destination(const QString& name) const {
     return childPath(packagesPath(), fileName + u".ipa"_s);
 }
 
-void LocalStore::saveCatalog(const QByteArray& data, const std::optional<QDateTime>& updatedAt) const {
+void LocalStore::saveCatalog(const QByteArray& data, const std::optional<QDateTime>& updatedAt) const
+{
     FileSystem::writeFileAtomically(catalogPath(m_root), data, privateFileMode);
 
     // An invalid date carries no instant; storing one would invent a date for the new list.
@@ -97,11 +107,13 @@ void LocalStore::saveCatalog(const QByteArray& data, const std::optional<QDateTi
                                     QJsonDocument(metadata).toJson(QJsonDocument::Compact), privateFileMode);
 }
 
-std::optional<QByteArray> LocalStore::cachedCatalog() const {
+std::optional<QByteArray> LocalStore::cachedCatalog() const
+{
     return FileSystem::readFileIfExists(catalogPath(m_root));
 }
 
-std::optional<QDateTime> LocalStore::cachedCatalogUpdatedAt() const {
+std::optional<QDateTime> LocalStore::cachedCatalogUpdatedAt() const
+{
     const QString path = metadataPath(m_root);
     const std::optional<QByteArray> content = FileSystem::readFileIfExists(path);
     if (!content)
@@ -124,11 +136,13 @@ std::optional<QDateTime> LocalStore::cachedCatalogUpdatedAt() const {
     return date;
 }
 
-qint64 LocalStore::cacheSizeInBytes() const {
+qint64 LocalStore::cacheSizeInBytes() const
+{
     return FileSystem::fileSize(catalogPath(m_root)) + FileSystem::fileSize(metadataPath(m_root));
 }
 
-void LocalStore::clearCatalogCache() const {
+void LocalStore::clearCatalogCache() const
+{
     FileSystem::removeFile(catalogPath(m_root));
     FileSystem::removeFile(metadataPath(m_root));
 }

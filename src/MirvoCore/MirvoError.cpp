@@ -6,11 +6,13 @@ namespace mirvo {
 
 MirvoError::MirvoError(Kind kind, QString payload)
     : m_kind(kind)
-    , m_payload(std::move(payload)) {
+    , m_payload(std::move(payload))
+{
     m_utf8 = errorDescription().toUtf8();
 }
 
-QString MirvoError::errorDescription() const {
+QString MirvoError::errorDescription() const
+{
     switch (m_kind) {
     case Kind::Message:
     case Kind::CommandFailed:

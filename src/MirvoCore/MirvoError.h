@@ -21,7 +21,8 @@ public:
     QString errorDescription() const;
     const char* what() const noexcept override { return m_utf8.constData(); }
 
-    bool operator==(const MirvoError& other) const {
+    bool operator==(const MirvoError& other) const
+    {
         return m_kind == other.m_kind && m_payload == other.m_payload;
     }
 

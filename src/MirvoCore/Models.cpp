@@ -14,13 +14,15 @@ namespace mirvo {
 
 namespace {
 
-bool wholeMatch(const QString& pattern, const QString& text) {
+bool wholeMatch(const QString& pattern, const QString& text)
+{
     const QRegularExpression expression(pattern);
     return expression.match(text).hasMatch();
 }
 
 // Case, diacritic and width folding without trimming.
-QString fold(const QString& text) {
+QString fold(const QString& text)
+{
     const QString decomposed = text.normalized(QString::NormalizationForm_KD);
     QString stripped;
     stripped.reserve(decomposed.size());
@@ -33,11 +35,13 @@ QString fold(const QString& text) {
 
 } // namespace
 
-AppIdentifier AppIdentifier::parse(const QString& text) {
+AppIdentifier AppIdentifier::parse(const QString& text)
+{
     return parse(text, Endpoints::current().appStoreWebHost);
 }
 
-AppIdentifier AppIdentifier::parse(const QString& text, const QString& appStoreWebHost) {
+AppIdentifier AppIdentifier::parse(const QString& text, const QString& appStoreWebHost)
+{
     const QString trimmed = text.trimmed();
 
     if (wholeMatch(u"^[0-9]{1,18}$"_s, trimmed)) {
@@ -65,7 +69,8 @@ AppIdentifier AppIdentifier::parse(const QString& text, const QString& appStoreW
                               appStoreWebHost + u'.');
 }
 
-QStringList AppIdentifier::arguments() const {
+QStringList AppIdentifier::arguments() const
+{
     if (m_kind == Kind::StoreID)
         return {u"--app-id"_s, m_value};
     return {u"--bundle-identifier"_s, m_value};
@@ -81,30 +86,36 @@ CatalogApp::CatalogApp(QString id, QString name, QString category, QString mark,
     , m_color(color)
     , m_artworkURL(std::move(artworkURL))
     , m_bundleIdentifier(std::move(bundleIdentifier))
-    , m_version(std::move(version)) {
+    , m_version(std::move(version))
+{
     m_searchIndex = normalizedSearchText(
         QStringList{m_name, m_id, m_category, m_bundleIdentifier.value_or(QString())}.join(u' '));
 }
 
-QString CatalogApp::normalizedSearchText(const QString& text) {
+QString CatalogApp::normalizedSearchText(const QString& text)
+{
     return fold(text.trimmed());
 }
 
-bool CatalogApp::matches(const QString& search) const {
+bool CatalogApp::matches(const QString& search) const
+{
     return matchesNormalizedSearch(normalizedSearchText(search));
 }
 
-bool CatalogApp::matchesNormalizedSearch(const QString& normalizedQuery) const {
+bool CatalogApp::matchesNormalizedSearch(const QString& normalizedQuery) const
+{
     return normalizedQuery.isEmpty() || m_searchIndex.contains(normalizedQuery);
 }
 
-size_t qHash(const CatalogApp& app, size_t seed) {
+size_t qHash(const CatalogApp& app, size_t seed)
+{
     return qHashMulti(seed, app.id(), app.name(), app.category(), app.mark(), app.color(),
                       app.artworkURL().value_or(QUrl()), app.bundleIdentifier().value_or(QString()),
                       app.version().value_or(QString()), app.searchIndex());
 }
 
-std::optional<QUrl> TopApp::faviconURL() const {
+std::optional<QUrl> TopApp::faviconURL() const
+{
     const Endpoints& endpoints = Endpoints::current();
     QUrl url = endpoints.faviconService;
     url.setPath(endpoints.faviconPath);
@@ -117,7 +128,8 @@ std::optional<QUrl> TopApp::faviconURL() const {
     return url;
 }
 
-bool TopApp::matches(const QString& search) const {
+bool TopApp::matches(const QString& search) const
+{
     const QString query = search.trimmed();
     if (query.isEmpty())
         return true;
@@ -125,11 +137,13 @@ bool TopApp::matches(const QString& search) const {
     return fold(text).contains(fold(query));
 }
 
-size_t qHash(const TopApp& app, size_t seed) {
+size_t qHash(const TopApp& app, size_t seed)
+{
     return qHashMulti(seed, app.id, app.name, app.domain, app.category);
 }
 
-QString rawValue(DeviceTransport transport) {
+QString rawValue(DeviceTransport transport)
+{
     switch (transport) {
     case DeviceTransport::Usb:
         return u"usb"_s;
@@ -141,7 +155,8 @@ QString rawValue(DeviceTransport transport) {
     return u"unknown"_s;
 }
 
-std::optional<DeviceTransport> deviceTransportFromRawValue(const QString& raw) {
+std::optional<DeviceTransport> deviceTransportFromRawValue(const QString& raw)
+{
     for (const DeviceTransport transport :
          {DeviceTransport::Usb, DeviceTransport::Network, DeviceTransport::Unknown}) {
         if (rawValue(transport) == raw)
@@ -150,11 +165,13 @@ std::optional<DeviceTransport> deviceTransportFromRawValue(const QString& raw) {
     return std::nullopt;
 }
 
-size_t qHash(const Device& device, size_t seed) {
+size_t qHash(const Device& device, size_t seed)
+{
     return qHashMulti(seed, device.id, device.name, device.version, device.ready, rawValue(device.transport));
 }
 
-double TransferProgress::fraction() const {
+double TransferProgress::fraction() const
+{
     if (totalBytes < 1)
         return 0;
     return std::clamp(double(completedBytes) / double(totalBytes), 0.0, 1.0);

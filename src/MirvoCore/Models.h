@@ -32,7 +32,9 @@ public:
 private:
     AppIdentifier(Kind kind, QString value)
         : m_kind(kind)
-        , m_value(std::move(value)) {}
+        , m_value(std::move(value))
+    {
+    }
 
     Kind m_kind;
     QString m_value;

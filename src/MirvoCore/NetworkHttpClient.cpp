@@ -34,19 +34,22 @@ struct ReplyState {
     bool timedOut = false;
 };
 
-int timeoutMilliseconds(double seconds) {
+int timeoutMilliseconds(double seconds)
+{
     if (std::isnan(seconds) || seconds <= 0)
         return 0;
     return int(std::min(std::ceil(seconds * 1000), double(INT_MAX)));
 }
 
-bool isTransportFailure(QNetworkReply::NetworkError error) {
+bool isTransportFailure(QNetworkReply::NetworkError error)
+{
     // Below 200: connection and proxy failures; the protocol codes mean the answer could not be read.
     return (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied) ||
            error == QNetworkReply::ProtocolUnknownError || error == QNetworkReply::ProtocolFailure;
 }
 
-SystemError transportError(const QNetworkReply& reply) {
+SystemError transportError(const QNetworkReply& reply)
+{
     switch (reply.error()) {
     case QNetworkReply::HostNotFoundError:
         return SystemError(u"Сервер не найден. Проверьте подключение к интернету."_s);
@@ -68,7 +71,8 @@ SystemError transportError(const QNetworkReply& reply) {
 }
 
 // Moves what the reply holds into the body, or gives up on the body once it would pass the cap.
-void takeAvailable(QNetworkReply& reply, ReplyState& state) {
+void takeAvailable(QNetworkReply& reply, ReplyState& state)
+{
     if (state.tooLarge)
         return;
     if (state.body.size() + reply.bytesAvailable() > state.cap) {
@@ -83,10 +87,13 @@ void takeAvailable(QNetworkReply& reply, ReplyState& state) {
 } // namespace
 
 NetworkHttpClient::NetworkHttpClient()
-    : NetworkHttpClient(Endpoints::current().extraCertificateAuthorities) {}
+    : NetworkHttpClient(Endpoints::current().extraCertificateAuthorities)
+{
+}
 
 NetworkHttpClient::NetworkHttpClient(const QString& extraCertificateAuthorities)
-    : m_manager(std::make_unique<QNetworkAccessManager>()) {
+    : m_manager(std::make_unique<QNetworkAccessManager>())
+{
     if (extraCertificateAuthorities.isEmpty())
         return;
     // An unreadable file adds nothing: the system's authorities still apply.
@@ -98,7 +105,8 @@ NetworkHttpClient::NetworkHttpClient(const QString& extraCertificateAuthorities)
     m_sslConfiguration->addCaCertificates(certificates);
 }
 
-NetworkHttpClient::~NetworkHttpClient() {
+NetworkHttpClient::~NetworkHttpClient()
+{
     // The manager deletes its replies without finishing them, which would leave their coroutines waiting
     // forever: finish them first, so that each ends with CancelledError.
     const QList<QNetworkReply*> replies = m_manager->findChildren<QNetworkReply*>(Qt::FindDirectChildrenOnly);
@@ -106,7 +114,8 @@ NetworkHttpClient::~NetworkHttpClient() {
         reply->abort();
 }
 
-QCoro::Task<HttpResponse> NetworkHttpClient::get(HttpRequest request, std::stop_token stop) {
+QCoro::Task<HttpResponse> NetworkHttpClient::get(HttpRequest request, std::stop_token stop)
+{
     if (stop.stop_requested())
         throw CancelledError();
 

@@ -19,21 +19,24 @@ namespace {
 constexpr qsizetype sanitizedLength = 4000;
 const QString hidden = u"[скрыто]"_s;
 
-QRegularExpression compiled(const QString& pattern, QRegularExpression::PatternOptions options) {
+QRegularExpression compiled(const QString& pattern, QRegularExpression::PatternOptions options)
+{
     QRegularExpression expression(pattern, options);
     // Compiling up front leaves the shared object read-only, so threads can match against it at once.
     expression.optimize();
     return expression;
 }
 
-const QRegularExpression& transferPattern() {
+const QRegularExpression& transferPattern()
+{
     static const QRegularExpression expression = compiled(
         u"(?i)([0-9]+(?:[.,][0-9]+)?)([kmgtpe]?i?b|bytes?)?\\s*/\\s*([0-9]+(?:[.,][0-9]+)?)([kmgtpe]?i?b|bytes?)"_s,
         QRegularExpression::UseUnicodePropertiesOption);
     return expression;
 }
 
-bool isLineBreak(QChar ch) {
+bool isLineBreak(QChar ch)
+{
     switch (ch.unicode()) {
     case 0x000A:
     case 0x000B:
@@ -48,7 +51,8 @@ bool isLineBreak(QChar ch) {
     }
 }
 
-std::optional<QJsonObject> objectIn(QStringView line) {
+std::optional<QJsonObject> objectIn(QStringView line)
+{
     const qsizetype brace = line.indexOf(u'{');
     if (brace < 0)
         return std::nullopt;
@@ -59,7 +63,8 @@ std::optional<QJsonObject> objectIn(QStringView line) {
     return document.object();
 }
 
-std::optional<double> fractionFrom(const QJsonValue& value) {
+std::optional<double> fractionFrom(const QJsonValue& value)
+{
     if (!value.isDouble())
         return std::nullopt;
     const double number = value.toDouble();
@@ -71,7 +76,8 @@ std::optional<double> fractionFrom(const QJsonValue& value) {
 }
 
 // A signed decimal number made of ASCII digits only: no spaces, no grouping.
-std::optional<qint64> wholeNumber(QStringView text) {
+std::optional<qint64> wholeNumber(QStringView text)
+{
     const bool negative = text.startsWith(u'-');
     const QStringView digits = (negative || text.startsWith(u'+')) ? text.mid(1) : text;
     if (digits.isEmpty() ||
@@ -84,7 +90,8 @@ std::optional<qint64> wholeNumber(QStringView text) {
     return number;
 }
 
-QString lastGraphemes(const QString& text, qsizetype count) {
+QString lastGraphemes(const QString& text, qsizetype count)
+{
     if (text.size() <= count)
         return text;
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
@@ -100,7 +107,8 @@ QString lastGraphemes(const QString& text, qsizetype count) {
 
 } // namespace
 
-QList<QJsonObject> OutputParser::objects(const QString& text) {
+QList<QJsonObject> OutputParser::objects(const QString& text)
+{
     QList<QJsonObject> result;
     const QStringView view(text);
     qsizetype start = 0;
@@ -114,7 +122,8 @@ QList<QJsonObject> OutputParser::objects(const QString& text) {
     return result;
 }
 
-std::optional<QString> OutputParser::error(const QString& text) {
+std::optional<QString> OutputParser::error(const QString& text)
+{
     const QList<QJsonObject> found = objects(text);
     for (auto it = found.crbegin(); it != found.crend(); ++it) {
         const QJsonValue value = it->value(u"error"_s);
@@ -124,7 +133,8 @@ std::optional<QString> OutputParser::error(const QString& text) {
     return std::nullopt;
 }
 
-std::optional<QString> OutputParser::account(const QString& text) {
+std::optional<QString> OutputParser::account(const QString& text)
+{
     const QList<QJsonObject> found = objects(text);
     for (auto it = found.crbegin(); it != found.crend(); ++it) {
         const QJsonValue success = it->value(u"success"_s);
@@ -138,7 +148,8 @@ std::optional<QString> OutputParser::account(const QString& text) {
     return std::nullopt;
 }
 
-std::optional<double> OutputParser::progress(const QString& text) {
+std::optional<double> OutputParser::progress(const QString& text)
+{
     // "percentComplete" is what go-ios reports while it installs.
     static const std::array<QString, 4> keys = {u"progress"_s, u"percent"_s, u"percentage"_s,
                                                 u"percentComplete"_s};
@@ -161,7 +172,8 @@ std::optional<double> OutputParser::progress(const QString& text) {
     return number / 100;
 }
 
-std::optional<TransferProgress> OutputParser::transferProgress(const QString& text) {
+std::optional<TransferProgress> OutputParser::transferProgress(const QString& text)
+{
     QRegularExpressionMatch last;
     QRegularExpressionMatchIterator matches = transferPattern().globalMatch(text);
     while (matches.hasNext())
@@ -180,7 +192,8 @@ std::optional<TransferProgress> OutputParser::transferProgress(const QString& te
     return TransferProgress{std::min(*completed, *total), *total};
 }
 
-std::optional<qint64> OutputParser::bytes(const QString& value, const QString& units) {
+std::optional<qint64> OutputParser::bytes(const QString& value, const QString& units)
+{
     if (value.isEmpty() || value.front().isSpace() || value.back().isSpace())
         return std::nullopt;
     QString decimal = value;
@@ -219,7 +232,8 @@ std::optional<qint64> OutputParser::bytes(const QString& value, const QString& u
     return static_cast<qint64>(product);
 }
 
-std::optional<QString> OutputParser::versionString(const QString& text) {
+std::optional<QString> OutputParser::versionString(const QString& text)
+{
     const QList<QJsonObject> found = objects(text);
     for (auto it = found.crbegin(); it != found.crend(); ++it) {
         const QJsonValue value = it->value(u"version"_s);
@@ -239,7 +253,8 @@ std::optional<QString> OutputParser::versionString(const QString& text) {
     return match.captured();
 }
 
-bool OutputParser::versionAtLeast(const QList<int>& minimum, const QString& text) {
+bool OutputParser::versionAtLeast(const QList<int>& minimum, const QString& text)
+{
     const std::optional<QString> version = versionString(text);
     if (!version)
         return false;
@@ -267,7 +282,8 @@ bool OutputParser::versionAtLeast(const QList<int>& minimum, const QString& text
     return true;
 }
 
-QString OutputParser::sanitize(const QString& text) {
+QString OutputParser::sanitize(const QString& text)
+{
     static const QRegularExpression email =
         compiled(u"[A-Z0-9._%+-]+@[A-Z0-9.-]+\\.[A-Z]{2,}"_s,
                  QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
@@ -283,7 +299,8 @@ QString OutputParser::sanitize(const QString& text) {
     return lastGraphemes(result, sanitizedLength);
 }
 
-QString OutputParser::friendlyError(const QString& text) {
+QString OutputParser::friendlyError(const QString& text)
+{
     const QString lowered = text.toLower();
     const auto containsAny = [&lowered](std::initializer_list<QStringView> needles) {
         return std::any_of(needles.begin(), needles.end(),

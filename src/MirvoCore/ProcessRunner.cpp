@@ -53,7 +53,8 @@ struct Launch {
 // The last `keptOutputBytes` bytes written by the child; a ring once full, so that a flood costs one copy.
 class OutputTail {
 public:
-    void append(const char* data, qsizetype size) {
+    void append(const char* data, qsizetype size)
+    {
         if (size >= keptOutputBytes) {
             m_bytes = QByteArray(data + size - keptOutputBytes, keptOutputBytes);
             m_head = 0;
@@ -86,7 +87,8 @@ class ProcessControl {
 public:
     // Launches the child through `launch` unless a stop came first; a concurrent stop waits for the
     // launch and then signals the new child.
-    template <typename LaunchFunction> void start(LaunchFunction&& launch) {
+    template <typename LaunchFunction> void start(LaunchFunction&& launch)
+    {
         std::lock_guard lock(m_lock);
         if (m_cancelled)
             throw CancelledError();
@@ -95,12 +97,14 @@ public:
         m_pid = launch();
     }
 
-    void stop(bool timedOut) {
+    void stop(bool timedOut)
+    {
         std::lock_guard lock(m_lock);
         stopLocked(timedOut);
     }
 
-    void check() const {
+    void check() const
+    {
         std::lock_guard lock(m_lock);
         if (m_cancelled)
             throw CancelledError();
@@ -110,7 +114,8 @@ public:
 
     // Runs on the watchdog thread until the child is reaped: fires the time limit at `deadline` and
     // the SIGKILL that follows a stop.
-    void watch(Clock::time_point deadline) {
+    void watch(Clock::time_point deadline)
+    {
         std::unique_lock lock(m_lock);
         bool limitReached = false;
         while (!m_reaped) {
@@ -136,7 +141,8 @@ public:
 
     // Blocks until the child has exited and reaps it; returns the raw wait status, or -1 when someone
     // else reaped it first.
-    int reap() {
+    int reap()
+    {
         pid_t pid = 0;
         {
             std::lock_guard lock(m_lock);
@@ -158,7 +164,8 @@ public:
     }
 
 private:
-    void stopLocked(bool timedOut) {
+    void stopLocked(bool timedOut)
+    {
         (timedOut ? m_expired : m_cancelled) = true;
         if (m_pid <= 0 || m_reaped)
             return;
@@ -190,7 +197,8 @@ public:
     ~FileDescriptor() { reset(); }
 
     int get() const { return m_fd; }
-    void reset(int fd = -1) {
+    void reset(int fd = -1)
+    {
         if (m_fd >= 0)
             ::close(m_fd); // a failure to close changes nothing for us
         m_fd = fd;
@@ -202,7 +210,8 @@ private:
 
 // Moves a close-on-exec descriptor above the standard three, so that dup2 onto 1 and 2 always makes a
 // fresh, inheritable copy in the child.
-void keepAboveStandardDescriptors(FileDescriptor& descriptor) {
+void keepAboveStandardDescriptors(FileDescriptor& descriptor)
+{
     if (descriptor.get() > STDERR_FILENO)
         return;
     const int moved = ::fcntl(descriptor.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
@@ -211,7 +220,8 @@ void keepAboveStandardDescriptors(FileDescriptor& descriptor) {
     descriptor.reset(moved);
 }
 
-void openPipe(FileDescriptor& readEnd, FileDescriptor& writeEnd) {
+void openPipe(FileDescriptor& readEnd, FileDescriptor& writeEnd)
+{
     int fds[2] = {-1, -1};
 #ifdef __APPLE__
     if (::pipe(fds) < 0)
@@ -228,7 +238,8 @@ void openPipe(FileDescriptor& readEnd, FileDescriptor& writeEnd) {
     keepAboveStandardDescriptors(writeEnd);
 }
 
-pid_t spawnChild(const Launch& launch, int outputFd) {
+pid_t spawnChild(const Launch& launch, int outputFd)
+{
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(launch.program.constData()));
     for (const QByteArray& argument : launch.arguments)
@@ -273,7 +284,8 @@ pid_t spawnChild(const Launch& launch, int outputFd) {
     return pid;
 }
 
-int statusFromWaitStatus(int waitStatus) {
+int statusFromWaitStatus(int waitStatus)
+{
     if (waitStatus < 0)
         return -1;
     if (WIFEXITED(waitStatus))
@@ -283,14 +295,16 @@ int statusFromWaitStatus(int waitStatus) {
     return waitStatus;
 }
 
-Clock::time_point deadlineAfter(double seconds) {
+Clock::time_point deadlineAfter(double seconds)
+{
     const double clamped = seconds > 0 ? std::min(seconds, longestTimeoutSeconds) : 0.0;
     return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(clamped));
 }
 
 // Everything after the launch request, on the worker thread. Returns only once the child is reaped.
 CommandResult execute(const Launch& launch, double timeout, const OutputHandler& onOutput,
-                      ProcessControl& control) {
+                      ProcessControl& control)
+{
     if (!QDir::isAbsolutePath(launch.executable))
         throw SystemError::fromErrno(ENOENT, launch.executable);
 
@@ -338,7 +352,8 @@ CommandResult execute(const Launch& launch, double timeout, const OutputHandler&
     return CommandResult{statusFromWaitStatus(waitStatus), QString::fromUtf8(tail.bytes())};
 }
 
-Launch prepareLaunch(QString executable, const QStringList& arguments) {
+Launch prepareLaunch(QString executable, const QStringList& arguments)
+{
     Launch launch;
     launch.program = QFile::encodeName(executable);
     launch.executable = std::move(executable);
@@ -352,7 +367,8 @@ Launch prepareLaunch(QString executable, const QStringList& arguments) {
 
 } // namespace
 
-QProcessEnvironment ProcessRunner::environment() {
+QProcessEnvironment ProcessRunner::environment()
+{
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(u"PATH"_s, u"/usr/bin:/bin:/usr/sbin:/sbin"_s);
     environment.insert(u"NO_COLOR"_s, u"1"_s);
@@ -360,7 +376,8 @@ QProcessEnvironment ProcessRunner::environment() {
 }
 
 QCoro::Task<CommandResult> ProcessRunner::run(QString executable, QStringList arguments, double timeout,
-                                              OutputHandler onOutput, std::stop_token stop) {
+                                              OutputHandler onOutput, std::stop_token stop)
+{
     auto control = std::make_shared<ProcessControl>();
     const std::stop_callback onStop(stop, [control] { control->stop(false); });
 

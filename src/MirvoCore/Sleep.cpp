@@ -16,7 +16,8 @@ namespace {
 constexpr double maximumStepSeconds = 1.0;
 } // namespace
 
-QCoro::Task<> sleepFor(double seconds, std::stop_token stop) {
+QCoro::Task<> sleepFor(double seconds, std::stop_token stop)
+{
     const double deadline = continuousClockSeconds() + std::max(0.0, seconds);
     QTimer timer;
     timer.setSingleShot(true);

@@ -12,7 +12,8 @@ namespace mirvo {
 
 namespace {
 
-QString errnoText(int error) {
+QString errnoText(int error)
+{
     switch (error) {
     case EACCES:
     case EPERM:
@@ -50,16 +51,20 @@ QString errnoText(int error) {
 
 SystemError::SystemError(QString description)
     : m_description(std::move(description))
-    , m_utf8(m_description.toUtf8()) {}
+    , m_utf8(m_description.toUtf8())
+{
+}
 
-SystemError SystemError::fromErrno(int error, const QString& context) {
+SystemError SystemError::fromErrno(int error, const QString& context)
+{
     QString text = errnoText(error);
     if (!context.isEmpty())
         text += u" ("_s + context + u')';
     return SystemError(text);
 }
 
-QString localizedDescription(const std::exception& error) {
+QString localizedDescription(const std::exception& error)
+{
     if (const auto* mirvo = dynamic_cast<const MirvoError*>(&error))
         return mirvo->errorDescription();
     if (const auto* system = dynamic_cast<const SystemError*>(&error))

@@ -4,7 +4,8 @@
 
 namespace mirvo {
 
-QCoro::Task<> TaskHandle::track(QCoro::Task<> task, std::shared_ptr<State> state) {
+QCoro::Task<> TaskHandle::track(QCoro::Task<> task, std::shared_ptr<State> state)
+{
     try {
         co_await std::move(task);
     } catch (const std::exception& error) {

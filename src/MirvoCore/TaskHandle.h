@@ -14,7 +14,8 @@ public:
     TaskHandle() = default;
 
     // Starts `makeTask(stopToken)`, which must return a QCoro::Task<> that handles its own failures.
-    template <typename MakeTask> static TaskHandle start(MakeTask&& makeTask) {
+    template <typename MakeTask> static TaskHandle start(MakeTask&& makeTask)
+    {
         auto state = std::make_shared<State>();
         state->serial = ++s_serial;
         QCoro::Task<> task = makeTask(state->source.get_token());
@@ -27,7 +28,8 @@ public:
     bool isCancelled() const { return m_state && m_state->source.stop_requested(); }
     // Tells two started tasks apart.
     quint64 serial() const { return m_state ? m_state->serial : 0; }
-    void cancel() const {
+    void cancel() const
+    {
         if (m_state)
             m_state->source.request_stop();
     }
@@ -40,7 +42,9 @@ private:
     };
 
     explicit TaskHandle(std::shared_ptr<State> state)
-        : m_state(std::move(state)) {}
+        : m_state(std::move(state))
+    {
+    }
 
     static QCoro::Task<> track(QCoro::Task<> task, std::shared_ptr<State> state);
 

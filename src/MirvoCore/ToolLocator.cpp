@@ -15,25 +15,32 @@ using namespace Qt::Literals::StringLiterals;
 namespace mirvo {
 
 ToolLocator::ToolLocator(std::optional<QStringList> directories)
-    : m_directories(directories ? std::move(*directories) : QStringList{defaultToolsDirectory()}) {}
+    : m_directories(directories ? std::move(*directories) : QStringList{defaultToolsDirectory()})
+{
+}
 
-ToolLocator ToolLocator::inDataDirectory(const QString& root) {
+ToolLocator ToolLocator::inDataDirectory(const QString& root)
+{
     return ToolLocator(QStringList{QDir(root).filePath(u"Tools"_s)});
 }
 
-QStringList ToolLocator::required() {
+QStringList ToolLocator::required()
+{
     return {u"ipatool"_s, u"ios"_s};
 }
 
-QList<int> ToolLocator::minimumIPAToolVersion() {
+QList<int> ToolLocator::minimumIPAToolVersion()
+{
     return {2, 3, 2};
 }
 
-QString ToolLocator::defaultToolsDirectory() {
+QString ToolLocator::defaultToolsDirectory()
+{
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + u"/Mirvo/Tools"_s;
 }
 
-std::optional<QString> ToolLocator::find(const QString& name) const {
+std::optional<QString> ToolLocator::find(const QString& name) const
+{
     // Only a plain file name is looked for: no path pieces, and never a search of PATH.
     if (name.isEmpty() || name.contains(u'/') || name == u"."_s || name == u".."_s)
         return std::nullopt;
@@ -51,7 +58,8 @@ std::optional<QString> ToolLocator::find(const QString& name) const {
     return std::nullopt;
 }
 
-QString ToolLocator::require(const QString& name) const {
+QString ToolLocator::require(const QString& name) const
+{
     if (auto location = find(name))
         return *location;
     throw MirvoError::missingTool(name);

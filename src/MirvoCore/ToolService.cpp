@@ -53,13 +53,16 @@ public:
                 std::unique_lock lock(mutex);
                 wake.wait_for(lock, stop, sizePollInterval, [] { return false; });
             }
-        }) {}
+        })
+    {
+    }
     SizeMonitor(const SizeMonitor&) = delete;
     SizeMonitor& operator=(const SizeMonitor&) = delete;
     ~SizeMonitor() { stop(); }
 
     // Returns once the monitor has made its last report.
-    void stop() {
+    void stop()
+    {
         if (m_thread.joinable()) {
             m_thread.request_stop();
             m_thread.join();
@@ -77,10 +80,13 @@ public:
     explicit TemporaryFiles(const QString& folder)
         : m_partial(QDir(folder).filePath(
               u"."_s + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + u".partial.ipa"_s))
-        , m_side(m_partial + u".tmp"_s) {}
+        , m_side(m_partial + u".tmp"_s)
+    {
+    }
     TemporaryFiles(const TemporaryFiles&) = delete;
     TemporaryFiles& operator=(const TemporaryFiles&) = delete;
-    ~TemporaryFiles() {
+    ~TemporaryFiles()
+    {
         ::unlink(QFile::encodeName(m_side).constData());
         ::unlink(QFile::encodeName(m_partial).constData());
     }
@@ -93,13 +99,15 @@ private:
     QString m_side;
 };
 
-bool existsWithoutFollowingLinks(const QString& path) {
+bool existsWithoutFollowingLinks(const QString& path)
+{
     struct stat info {};
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
 // Moves `from` to `to` within one folder, failing rather than replacing anything that is at `to` by now.
-void moveWithoutReplacing(const QString& from, const QString& to) {
+void moveWithoutReplacing(const QString& from, const QString& to)
+{
     const QByteArray source = QFile::encodeName(from);
     const QByteArray target = QFile::encodeName(to);
 #if defined(__APPLE__)
@@ -119,12 +127,14 @@ void moveWithoutReplacing(const QString& from, const QString& to) {
     ::unlink(source.constData());
 }
 
-const QRegularExpression& lineBreaks() {
+const QRegularExpression& lineBreaks()
+{
     static const QRegularExpression pattern(u"\\r\\n|[\\n\\x{0B}\\x{0C}\\r\\x{85}\\x{2028}\\x{2029}]"_s);
     return pattern;
 }
 
-const QRegularExpression& installErrorWord() {
+const QRegularExpression& installErrorWord()
+{
     static const QRegularExpression pattern(u"\\b(error|failed|failure|fatal)\\b"_s,
                                             QRegularExpression::CaseInsensitiveOption |
                                                 QRegularExpression::UseUnicodePropertiesOption);
@@ -132,7 +142,8 @@ const QRegularExpression& installErrorWord() {
 }
 
 // The text as it appears inside a JSON string.
-QString jsonEscaped(const QString& text) {
+QString jsonEscaped(const QString& text)
+{
     const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
     return QString::fromUtf8(array.mid(2, array.size() - 4));
 }
@@ -141,13 +152,18 @@ QString jsonEscaped(const QString& text) {
 
 ToolService::ToolService(std::shared_ptr<CommandRunning> runner, ToolLocator locator)
     : m_runner(std::move(runner))
-    , m_locator(std::move(locator)) {}
+    , m_locator(std::move(locator))
+{
+}
 
 ToolService::ToolService(CommandRunning& runner, ToolLocator locator)
     : ToolService(std::shared_ptr<CommandRunning>(std::shared_ptr<CommandRunning>(), &runner),
-                  std::move(locator)) {}
+                  std::move(locator))
+{
+}
 
-QCoro::Task<QList<Device>> ToolService::devices(std::stop_token stop) const {
+QCoro::Task<QList<Device>> ToolService::devices(std::stop_token stop) const
+{
     const std::shared_ptr<CommandRunning> runner = m_runner;
     const QString executable = m_locator.require(u"ios"_s);
 
@@ -166,7 +182,8 @@ QCoro::Task<QList<Device>> ToolService::devices(std::stop_token stop) const {
 }
 
 QCoro::Task<Device> ToolService::verifyConnection(std::shared_ptr<CommandRunning> runner, Device device,
-                                                  QString executable, std::stop_token stop) {
+                                                  QString executable, std::stop_token stop)
+{
     const QStringList arguments{u"--udid="_s + device.id, u"info"_s, u"lockdown"_s};
     const OutputHandler quiet = ignoreOutput;
     std::optional<QString> output;
@@ -184,7 +201,8 @@ QCoro::Task<Device> ToolService::verifyConnection(std::shared_ptr<CommandRunning
     co_return applyingLockdownInfo(*output, std::move(device));
 }
 
-QList<Device> ToolService::parseDevices(const QString& output) {
+QList<Device> ToolService::parseDevices(const QString& output)
+{
     const QList<QJsonObject> objects = OutputParser::objects(output);
     std::optional<QJsonArray> list;
     if (!objects.isEmpty()) {
@@ -235,7 +253,8 @@ QList<Device> ToolService::parseDevices(const QString& output) {
     return devices;
 }
 
-Device ToolService::applyingLockdownInfo(const QString& output, Device device) {
+Device ToolService::applyingLockdownInfo(const QString& output, Device device)
+{
     QList<QJsonObject> candidates;
     if (auto whole = jsonObject(output))
         candidates.append(*whole);
@@ -256,7 +275,8 @@ Device ToolService::applyingLockdownInfo(const QString& output, Device device) {
     return device;
 }
 
-std::optional<QString> ToolService::stringValue(const QString& key, const QJsonValue& value) {
+std::optional<QString> ToolService::stringValue(const QString& key, const QJsonValue& value)
+{
     if (value.isObject()) {
         const QJsonObject object = value.toObject();
         const QJsonValue own = object.value(key);
@@ -279,7 +299,8 @@ std::optional<QString> ToolService::stringValue(const QString& key, const QJsonV
     return std::nullopt;
 }
 
-std::optional<QJsonObject> ToolService::jsonObject(const QString& text) {
+std::optional<QJsonObject> ToolService::jsonObject(const QString& text)
+{
     const qsizetype start = text.indexOf(u'{');
     if (start < 0)
         return std::nullopt;
@@ -289,7 +310,8 @@ std::optional<QJsonObject> ToolService::jsonObject(const QString& text) {
     return document.object();
 }
 
-QCoro::Task<QString> ToolService::account(std::stop_token stop) const {
+QCoro::Task<QString> ToolService::account(std::stop_token stop) const
+{
     const std::shared_ptr<CommandRunning> runner = m_runner;
     const QString executable = m_locator.require(u"ipatool"_s);
     const QStringList arguments{u"auth"_s, u"info"_s, u"--format"_s, u"json"_s, u"--non-interactive"_s};
@@ -301,7 +323,8 @@ QCoro::Task<QString> ToolService::account(std::stop_token stop) const {
     co_return *email;
 }
 
-QCoro::Task<> ToolService::logout(std::stop_token stop) const {
+QCoro::Task<> ToolService::logout(std::stop_token stop) const
+{
     const std::shared_ptr<CommandRunning> runner = m_runner;
     const QString executable = m_locator.require(u"ipatool"_s);
     const QStringList arguments{u"auth"_s, u"revoke"_s, u"--format"_s, u"json"_s, u"--non-interactive"_s};
@@ -311,7 +334,8 @@ QCoro::Task<> ToolService::logout(std::stop_token stop) const {
 }
 
 QCoro::Task<> ToolService::download(AppIdentifier identifier, QString destination, OutputHandler onOutput,
-                                    BytesHandler onDownloadedBytes, std::stop_token stop) const {
+                                    BytesHandler onDownloadedBytes, std::stop_token stop) const
+{
     const std::shared_ptr<CommandRunning> runner = m_runner;
     const ToolLocator locator = m_locator;
     const QFileInfo destinationInfo(destination);
@@ -345,7 +369,8 @@ QCoro::Task<> ToolService::download(AppIdentifier identifier, QString destinatio
     moveWithoutReplacing(partial, target);
 }
 
-void ToolService::validateIPA(const QString& path) {
+void ToolService::validateIPA(const QString& path)
+{
     const QFileInfo info(path);
     const QByteArray encoded = QFile::encodeName(path);
     if (path.isEmpty() || info.suffix().toLower() != u"ipa"_s || ::access(encoded.constData(), R_OK) != 0)
@@ -359,7 +384,8 @@ void ToolService::validateIPA(const QString& path) {
 }
 
 QCoro::Task<> ToolService::install(QString ipa, Device device, OutputHandler onOutput,
-                                   std::stop_token stop) const {
+                                   std::stop_token stop) const
+{
     const std::shared_ptr<CommandRunning> runner = m_runner;
     const ToolLocator locator = m_locator;
     if (!device.ready)
@@ -389,7 +415,8 @@ QCoro::Task<> ToolService::install(QString ipa, Device device, OutputHandler onO
         throw CancelledError();
 }
 
-qint64 ToolService::fileSize(const QString& path) {
+qint64 ToolService::fileSize(const QString& path)
+{
     struct stat status {};
     if (::stat(QFile::encodeName(path).constData(), &status) != 0)
         return 0;

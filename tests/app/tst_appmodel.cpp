@@ -36,7 +36,8 @@ private:
     test::TemporaryDataDirectory m_dir;
 };
 
-AppModelEnvironment tst_AppModel::environment(const QString& dataRoot, QVariantMap bundle) {
+AppModelEnvironment tst_AppModel::environment(const QString& dataRoot, QVariantMap bundle)
+{
     AppModelEnvironment environment;
     environment.dataRoot = dataRoot;
     environment.bundleInfo = BundleInfo(std::move(bundle));
@@ -47,19 +48,22 @@ AppModelEnvironment tst_AppModel::environment(const QString& dataRoot, QVariantM
     return environment;
 }
 
-void tst_AppModel::opensTheStoreInTheDataDirectory() {
+void tst_AppModel::opensTheStoreInTheDataDirectory()
+{
     const QString root = m_dir.filePath(u"Mirvo"_s);
     const AppModel model(environment(root));
     QVERIFY(model.store().has_value());
     QCOMPARE(model.store()->root(), root);
     QVERIFY(QFileInfo(root + u"/Packages"_s).isDir());
+    QCOMPARE(model.service().locator().directories(), QStringList{root + u"/Tools"_s});
     QVERIFY(model.alert().isEmpty());
     QVERIFY(model.isStarting());
     QCOMPARE(model.page(), AppModel::Page::Catalog);
     QCOMPARE(model.loginStage(), AuthenticationEvent::working());
 }
 
-void tst_AppModel::dataDirectoryBlockedByAFile() {
+void tst_AppModel::dataDirectoryBlockedByAFile()
+{
     const QString blocked = m_dir.filePath(u"blocked"_s);
     QFile file(blocked);
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -77,7 +81,8 @@ void tst_AppModel::dataDirectoryBlockedByAFile() {
     QVERIFY(QFileInfo(blocked).isFile());
 }
 
-void tst_AppModel::manifestAddressFromBundleInfo_data() {
+void tst_AppModel::manifestAddressFromBundleInfo_data()
+{
     QTest::addColumn<QVariant>("value");
     QTest::addColumn<QUrl>("expected");
 
@@ -90,7 +95,8 @@ void tst_AppModel::manifestAddressFromBundleInfo_data() {
                            << QUrl(u"https://mirror.example/download/latest.json"_s);
 }
 
-void tst_AppModel::manifestAddressFromBundleInfo() {
+void tst_AppModel::manifestAddressFromBundleInfo()
+{
     QFETCH(QVariant, value);
     QFETCH(QUrl, expected);
 
@@ -101,7 +107,8 @@ void tst_AppModel::manifestAddressFromBundleInfo() {
     QCOMPARE(model.updateManifestURL(), expected);
 }
 
-void tst_AppModel::advancedModeComesFromTheUserDefault() {
+void tst_AppModel::advancedModeComesFromTheUserDefault()
+{
     AppModelEnvironment env = environment(m_dir.filePath(u"Mirvo"_s));
     env.settings->setValue(u"advancedMode"_s, true);
     env.settings->sync();
@@ -111,7 +118,8 @@ void tst_AppModel::advancedModeComesFromTheUserDefault() {
     QCOMPARE(settings->allKeys(), QStringList{u"advancedMode"_s});
 }
 
-void tst_AppModel::disablingAdvancedMode_data() {
+void tst_AppModel::disablingAdvancedMode_data()
+{
     QTest::addColumn<bool>("busy");
     QTest::addColumn<bool>("selectionKept");
 
@@ -119,7 +127,8 @@ void tst_AppModel::disablingAdvancedMode_data() {
     QTest::newRow("busy") << true << true;
 }
 
-void tst_AppModel::disablingAdvancedMode() {
+void tst_AppModel::disablingAdvancedMode()
+{
     QFETCH(bool, busy);
     QFETCH(bool, selectionKept);
 
@@ -136,7 +145,8 @@ void tst_AppModel::disablingAdvancedMode() {
     QCOMPARE(model.selectedCatalogAppIDs().isEmpty(), !selectionKept);
 }
 
-void tst_AppModel::searchRefiltersTheCatalog() {
+void tst_AppModel::searchRefiltersTheCatalog()
+{
     AppModel model(environment(m_dir.filePath(u"Mirvo"_s)));
     const CatalogApp bank(u"1001"_s, u"Сбербанк"_s, u"Финансы"_s, {}, 0, {}, {}, {});
     const CatalogApp map(u"1002"_s, u"Карты"_s, u"Навигация"_s, {}, 0, {}, {}, {});
@@ -154,7 +164,8 @@ void tst_AppModel::searchRefiltersTheCatalog() {
     QCOMPARE(model.filteredTopApps(), QList<TopApp>{telegram});
 }
 
-void tst_AppModel::canInstall_data() {
+void tst_AppModel::canInstall_data()
+{
     QTest::addColumn<bool>("selectDevice");
     QTest::addColumn<bool>("ready");
     QTest::addColumn<bool>("busy");
@@ -168,7 +179,8 @@ void tst_AppModel::canInstall_data() {
     QTest::newRow("old ipatool does not matter") << true << true << false << true << true;
 }
 
-void tst_AppModel::canInstall() {
+void tst_AppModel::canInstall()
+{
     QFETCH(bool, selectDevice);
     QFETCH(bool, ready);
     QFETCH(bool, busy);
@@ -187,7 +199,8 @@ void tst_AppModel::canInstall() {
     QVERIFY(!readiness.isEmpty());
 }
 
-void tst_AppModel::canDownloadNeedsEveryPiece() {
+void tst_AppModel::canDownloadNeedsEveryPiece()
+{
     AppModel model(environment(m_dir.filePath(u"Mirvo"_s)));
     QVERIFY(!model.canDownload()); // no account
     model.setAccount(u"jane@example.com"_s);
@@ -203,7 +216,8 @@ void tst_AppModel::canDownloadNeedsEveryPiece() {
     QVERIFY(!model.canDownload());
 }
 
-void tst_AppModel::startTwiceKeepsOneUpdateCheckAndOnePoller() {
+void tst_AppModel::startTwiceKeepsOneUpdateCheckAndOnePoller()
+{
     AppModel model(environment(m_dir.filePath(u"Mirvo"_s)));
     QSignalSpy starting(&model, &AppModel::isStartingChanged);
 
@@ -228,7 +242,8 @@ void tst_AppModel::startTwiceKeepsOneUpdateCheckAndOnePoller() {
     QTRY_VERIFY(poller.isFinished());
 }
 
-void tst_AppModel::shutdownWithNothingRunning() {
+void tst_AppModel::shutdownWithNothingRunning()
+{
     AppModel model(environment(m_dir.filePath(u"Mirvo"_s)));
     model.setNotice(u"Вы вышли из Apple ID."_s);
     model.shutdown();
@@ -238,7 +253,8 @@ void tst_AppModel::shutdownWithNothingRunning() {
     QVERIFY(model.m_poller.isEmpty());
 }
 
-void tst_AppModel::shutdownStopsThePoller() {
+void tst_AppModel::shutdownStopsThePoller()
+{
     AppModel model(environment(m_dir.filePath(u"Mirvo"_s)));
     test::awaitTask(model.start());
     const TaskHandle poller = model.m_poller;

@@ -27,7 +27,8 @@ private:
     test::TemporaryDataDirectory m_dir;
 };
 
-AppModelEnvironment tst_MainWindow::environment(const QString& root) {
+AppModelEnvironment tst_MainWindow::environment(const QString& root)
+{
     AppModelEnvironment environment;
     environment.dataRoot = root;
     environment.settings =
@@ -35,14 +36,16 @@ AppModelEnvironment tst_MainWindow::environment(const QString& root) {
     return environment;
 }
 
-QQuickWindow* tst_MainWindow::load(QQmlApplicationEngine& engine) {
+QQuickWindow* tst_MainWindow::load(QQmlApplicationEngine& engine)
+{
     engine.load(QUrl(u"qrc:/qt/qml/Mirvo/qml/Main.qml"_s));
     if (engine.rootObjects().isEmpty())
         return nullptr;
     return qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
 }
 
-void tst_MainWindow::showsThePlaceholderThenTheCatalog() {
+void tst_MainWindow::showsThePlaceholderThenTheCatalog()
+{
     AppModel model(environment(m_dir.filePath(u"Mirvo"_s)));
     AppModel::setInstance(&model);
     QQmlApplicationEngine engine;
@@ -65,7 +68,8 @@ void tst_MainWindow::showsThePlaceholderThenTheCatalog() {
     model.shutdown();
 }
 
-void tst_MainWindow::showsTheStoreAlert() {
+void tst_MainWindow::showsTheStoreAlert()
+{
     QFile blocker(m_dir.filePath(u"file"_s));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();

@@ -20,25 +20,29 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-int modeOf(const QString& path) {
+int modeOf(const QString& path)
+{
     struct stat info {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return -1;
     return int(info.st_mode & 07777);
 }
 
-void writeFile(const QString& path, const QByteArray& data) {
+void writeFile(const QString& path, const QByteArray& data)
+{
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(file.write(data), data.size());
 }
 
-QByteArray readFile(const QString& path) {
+QByteArray readFile(const QString& path)
+{
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QDateTime utc(const QString& iso) {
+QDateTime utc(const QString& iso)
+{
     return QDateTime::fromString(iso, Qt::ISODateWithMs).toUTC();
 }
 
@@ -65,7 +69,8 @@ private Q_SLOTS:
     void failedMetadataWriteKeepsList();
 };
 
-void tst_LocalStore::createsPrivateTree() {
+void tst_LocalStore::createsPrivateTree()
+{
     test::TemporaryDataDirectory data;
     const QString root = data.filePath(u"Support/Mirvo"_s);
     const LocalStore store(root);
@@ -85,7 +90,8 @@ void tst_LocalStore::createsPrivateTree() {
     QCOMPARE(reopened.cachedCatalog(), std::optional<QByteArray>("A:1\n"));
 }
 
-void tst_LocalStore::narrowsExistingRoot() {
+void tst_LocalStore::narrowsExistingRoot()
+{
     test::TemporaryDataDirectory data;
     const QString root = data.filePath(u"Mirvo"_s);
     QVERIFY(QDir().mkpath(root + u"/Packages"_s));
@@ -103,7 +109,8 @@ void tst_LocalStore::narrowsExistingRoot() {
     QVERIFY(!QFile::exists(root + u"/journal.json"_s));
 }
 
-void tst_LocalStore::fileInPlaceOfRootThrows() {
+void tst_LocalStore::fileInPlaceOfRootThrows()
+{
     test::TemporaryDataDirectory data;
     writeFile(data.filePath(u"Mirvo"_s), "not a directory");
 
@@ -117,7 +124,8 @@ void tst_LocalStore::fileInPlaceOfRootThrows() {
     QVERIFY_THROWS_EXCEPTION(SystemError, LocalStore(data.filePath(u"Mirvo/Inner"_s)));
 }
 
-void tst_LocalStore::destination_data() {
+void tst_LocalStore::destination_data()
+{
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("fileName");
 
@@ -131,7 +139,8 @@ void tst_LocalStore::destination_data() {
     QTest::newRow("emoji is one character") << u"Go 🚀"_s << u"Go _.ipa"_s;
 }
 
-void tst_LocalStore::destination() {
+void tst_LocalStore::destination()
+{
     QFETCH(QString, name);
     QFETCH(QString, fileName);
     test::TemporaryDataDirectory data;
@@ -142,7 +151,8 @@ void tst_LocalStore::destination() {
     QCOMPARE(destination.absolutePath(), QFileInfo(store.packagesPath()).absoluteFilePath());
 }
 
-void tst_LocalStore::savingWithoutDateDropsMetadata() {
+void tst_LocalStore::savingWithoutDateDropsMetadata()
+{
     test::TemporaryDataDirectory data;
     const LocalStore store(data.path());
 
@@ -155,7 +165,8 @@ void tst_LocalStore::savingWithoutDateDropsMetadata() {
     QCOMPARE(store.cachedCatalog(), std::optional<QByteArray>("second"));
 }
 
-void tst_LocalStore::dateRoundTrip_data() {
+void tst_LocalStore::dateRoundTrip_data()
+{
     QTest::addColumn<QDateTime>("date");
     QTest::addColumn<double>("storedSeconds");
 
@@ -166,7 +177,8 @@ void tst_LocalStore::dateRoundTrip_data() {
         << QDateTime::fromString(u"2001-01-01T03:00:01+03:00"_s, Qt::ISODate) << 1.0;
 }
 
-void tst_LocalStore::dateRoundTrip() {
+void tst_LocalStore::dateRoundTrip()
+{
     QFETCH(QDateTime, date);
     QFETCH(double, storedSeconds);
     test::TemporaryDataDirectory data;
@@ -186,14 +198,16 @@ void tst_LocalStore::dateRoundTrip() {
     QCOMPARE(loaded->offsetFromUtc(), 0);
 }
 
-void tst_LocalStore::missingCatalog() {
+void tst_LocalStore::missingCatalog()
+{
     test::TemporaryDataDirectory data;
     const LocalStore store(data.path());
     QCOMPARE(store.cachedCatalog(), std::nullopt);
     QCOMPARE(store.cachedCatalogUpdatedAt(), std::nullopt);
 }
 
-void tst_LocalStore::damagedMetadataThrows_data() {
+void tst_LocalStore::damagedMetadataThrows_data()
+{
     QTest::addColumn<QByteArray>("content");
 
     QTest::newRow("not JSON") << QByteArray("{updatedAt: soon");
@@ -204,7 +218,8 @@ void tst_LocalStore::damagedMetadataThrows_data() {
     QTest::newRow("absurd number") << QByteArray(R"({"updatedAt":1e300})");
 }
 
-void tst_LocalStore::damagedMetadataThrows() {
+void tst_LocalStore::damagedMetadataThrows()
+{
     QFETCH(QByteArray, content);
     test::TemporaryDataDirectory data;
     const LocalStore store(data.path());
@@ -213,7 +228,8 @@ void tst_LocalStore::damagedMetadataThrows() {
     QVERIFY_THROWS_EXCEPTION(SystemError, store.cachedCatalogUpdatedAt());
 }
 
-void tst_LocalStore::cacheSizeAndClearing() {
+void tst_LocalStore::cacheSizeAndClearing()
+{
     test::TemporaryDataDirectory data;
     const LocalStore store(data.path());
     QCOMPARE(store.cacheSizeInBytes(), 0);
@@ -233,7 +249,8 @@ void tst_LocalStore::cacheSizeAndClearing() {
     QVERIFY(QFile::exists(store.destination(u"Big"_s)));
 }
 
-void tst_LocalStore::atomicWritesLeaveNoTemporaryFiles() {
+void tst_LocalStore::atomicWritesLeaveNoTemporaryFiles()
+{
     test::TemporaryDataDirectory data;
     const LocalStore store(data.path());
     for (int i = 0; i < 3; ++i)
@@ -244,7 +261,8 @@ void tst_LocalStore::atomicWritesLeaveNoTemporaryFiles() {
     QCOMPARE(modeOf(data.filePath(u"catalog.txt"_s)), 0600);
 }
 
-void tst_LocalStore::failedWriteKeepsOldContent() {
+void tst_LocalStore::failedWriteKeepsOldContent()
+{
     test::TemporaryDataDirectory data;
     const LocalStore store(data.path());
     store.saveCatalog("old", std::nullopt);
@@ -276,7 +294,8 @@ void tst_LocalStore::failedWriteKeepsOldContent() {
     QCOMPARE(data.leftoverTemporaryFiles(), QStringList());
 }
 
-void tst_LocalStore::failedMetadataWriteKeepsList() {
+void tst_LocalStore::failedMetadataWriteKeepsList()
+{
     test::TemporaryDataDirectory data;
     const LocalStore store(data.path());
     FileSystem::createDirectory(data.filePath(u"catalog-metadata.json/inside"_s), 0700);

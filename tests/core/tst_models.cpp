@@ -31,7 +31,8 @@ private Q_SLOTS:
     void systemErrorsSpeakRussian();
 };
 
-void tst_Models::parsesIdentifiers_data() {
+void tst_Models::parsesIdentifiers_data()
+{
     QTest::addColumn<QString>("input");
     QTest::addColumn<bool>("isStoreID");
     QTest::addColumn<QString>("value");
@@ -52,7 +53,8 @@ void tst_Models::parsesIdentifiers_data() {
         << u"1234567890123456789.1"_s << false << u"1234567890123456789.1"_s;
 }
 
-void tst_Models::parsesIdentifiers() {
+void tst_Models::parsesIdentifiers()
+{
     QFETCH(QString, input);
     QFETCH(bool, isStoreID);
     QFETCH(QString, value);
@@ -62,7 +64,8 @@ void tst_Models::parsesIdentifiers() {
     QCOMPARE(identifier.value(), value);
 }
 
-void tst_Models::rejectsUnreadableIdentifiers_data() {
+void tst_Models::rejectsUnreadableIdentifiers_data()
+{
     QTest::addColumn<QString>("input");
 
     QTest::newRow("zero") << u"0"_s;
@@ -79,7 +82,8 @@ void tst_Models::rejectsUnreadableIdentifiers_data() {
     QTest::newRow("label starting with hyphen") << u"com.-example"_s;
 }
 
-void tst_Models::rejectsUnreadableIdentifiers() {
+void tst_Models::rejectsUnreadableIdentifiers()
+{
     QFETCH(QString, input);
     try {
         AppIdentifier::parse(input);
@@ -91,14 +95,16 @@ void tst_Models::rejectsUnreadableIdentifiers() {
     }
 }
 
-void tst_Models::identifierArguments() {
+void tst_Models::identifierArguments()
+{
     QCOMPARE(AppIdentifier::parse(u"1"_s).arguments(), (QStringList{u"--app-id"_s, u"1"_s}));
     QCOMPARE(AppIdentifier::parse(u"com.example.app"_s).arguments(),
              (QStringList{u"--bundle-identifier"_s, u"com.example.app"_s}));
     QVERIFY(AppIdentifier::storeID(u"1"_s) != AppIdentifier::bundleID(u"1"_s));
 }
 
-void tst_Models::foldsSearchText_data() {
+void tst_Models::foldsSearchText_data()
+{
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("folded");
 
@@ -109,13 +115,15 @@ void tst_Models::foldsSearchText_data() {
     QTest::newRow("empty") << u" \t "_s << QString();
 }
 
-void tst_Models::foldsSearchText() {
+void tst_Models::foldsSearchText()
+{
     QFETCH(QString, input);
     QFETCH(QString, folded);
     QCOMPARE(CatalogApp::normalizedSearchText(input), folded);
 }
 
-void tst_Models::catalogAppSearch_data() {
+void tst_Models::catalogAppSearch_data()
+{
     QTest::addColumn<QString>("search");
     QTest::addColumn<bool>("matches");
 
@@ -128,7 +136,8 @@ void tst_Models::catalogAppSearch_data() {
     QTest::newRow("extra word") << u"сбербанк погода"_s << false;
 }
 
-void tst_Models::catalogAppSearch() {
+void tst_Models::catalogAppSearch()
+{
     QFETCH(QString, search);
     QFETCH(bool, matches);
 
@@ -138,7 +147,8 @@ void tst_Models::catalogAppSearch() {
     QCOMPARE(app.matchesNormalizedSearch(CatalogApp::normalizedSearchText(search)), matches);
 }
 
-void tst_Models::catalogAppEqualityCoversEveryField() {
+void tst_Models::catalogAppEqualityCoversEveryField()
+{
     const CatalogApp plain(u"1"_s, u"A"_s, QString(), QString(), 0, std::nullopt, std::nullopt, std::nullopt);
     const CatalogApp withArtwork(u"1"_s, u"A"_s, QString(), QString(), 0,
                                  QUrl(u"https://example.com/a.png"_s), std::nullopt, std::nullopt);
@@ -148,7 +158,8 @@ void tst_Models::catalogAppEqualityCoversEveryField() {
     QCOMPARE(plain.searchIndex(), u"a 1"_s); // trailing empty fields are trimmed away
 }
 
-void tst_Models::topAppSearchAndFavicon() {
+void tst_Models::topAppSearchAndFavicon()
+{
     const TopApp app{u"1"_s, u"Telegram"_s, u"telegram.org"_s, u"Общение"_s};
     QVERIFY(app.matches(u"  TELE "_s));
     QVERIFY(app.matches(u"общение"_s));
@@ -165,7 +176,8 @@ void tst_Models::topAppSearchAndFavicon() {
     QCOMPARE(items[1], qMakePair(u"sz"_s, u"128"_s));
 }
 
-void tst_Models::transferFraction_data() {
+void tst_Models::transferFraction_data()
+{
     QTest::addColumn<qint64>("completed");
     QTest::addColumn<qint64>("total");
     QTest::addColumn<double>("fraction");
@@ -177,14 +189,16 @@ void tst_Models::transferFraction_data() {
     QTest::newRow("negative total") << qint64(5) << qint64(-1) << 0.0;
 }
 
-void tst_Models::transferFraction() {
+void tst_Models::transferFraction()
+{
     QFETCH(qint64, completed);
     QFETCH(qint64, total);
     QFETCH(double, fraction);
     QCOMPARE((TransferProgress{completed, total}.fraction()), fraction);
 }
 
-void tst_Models::deviceTransportRawValues() {
+void tst_Models::deviceTransportRawValues()
+{
     QCOMPARE(deviceTransportFromRawValue(u"usb"_s), DeviceTransport::Usb);
     QCOMPARE(deviceTransportFromRawValue(u"network"_s), DeviceTransport::Network);
     QCOMPARE(deviceTransportFromRawValue(u"unknown"_s), DeviceTransport::Unknown);
@@ -192,7 +206,8 @@ void tst_Models::deviceTransportRawValues() {
     QCOMPARE(rawValue(DeviceTransport::Network), u"network"_s);
 }
 
-void tst_Models::errorDescriptions_data() {
+void tst_Models::errorDescriptions_data()
+{
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("payload");
     QTest::addColumn<QString>("description");
@@ -205,7 +220,8 @@ void tst_Models::errorDescriptions_data() {
                                << u"Время ожидания истекло. Проверьте подключение и повторите попытку."_s;
 }
 
-void tst_Models::errorDescriptions() {
+void tst_Models::errorDescriptions()
+{
     QFETCH(int, kind);
     QFETCH(QString, payload);
     QFETCH(QString, description);
@@ -228,7 +244,8 @@ void tst_Models::errorDescriptions() {
     QCOMPARE(QString::fromUtf8(error.what()), description);
 }
 
-void tst_Models::systemErrorsSpeakRussian() {
+void tst_Models::systemErrorsSpeakRussian()
+{
     QCOMPARE(SystemError::fromErrno(ENOSPC).description(), u"Недостаточно места на диске."_s);
     QCOMPARE(SystemError::fromErrno(ENOTDIR, u"/tmp/x"_s).description(),
              u"Путь ведёт не к папке. (/tmp/x)"_s);

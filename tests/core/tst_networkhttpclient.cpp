@@ -16,7 +16,8 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-HttpRequest requestFor(const QUrl& url, double timeout = 10, qint64 cap = 10 * 1024 * 1024) {
+HttpRequest requestFor(const QUrl& url, double timeout = 10, qint64 cap = 10 * 1024 * 1024)
+{
     HttpRequest request;
     request.url = url;
     request.timeout = timeout;
@@ -24,11 +25,13 @@ HttpRequest requestFor(const QUrl& url, double timeout = 10, qint64 cap = 10 * 1
     return request;
 }
 
-HttpResponse fetch(HttpClient& client, HttpRequest request, std::stop_token stop = {}) {
+HttpResponse fetch(HttpClient& client, HttpRequest request, std::stop_token stop = {})
+{
     return awaitTask(client.get(std::move(request), std::move(stop)), 20000);
 }
 
-QString systemErrorOf(HttpClient& client, HttpRequest request) {
+QString systemErrorOf(HttpClient& client, HttpRequest request)
+{
     try {
         fetch(client, std::move(request));
     } catch (const SystemError& error) {
@@ -62,7 +65,8 @@ private Q_SLOTS:
     void neverRedirectsToPlainHttp();
 };
 
-void tst_NetworkHttpClient::returnsBodyOfSuccess() {
+void tst_NetworkHttpClient::returnsBodyOfSuccess()
+{
     LoopbackHttpServer server;
     QVERIFY(server.isListening());
     server.setRoute("/hello",
@@ -76,7 +80,8 @@ void tst_NetworkHttpClient::returnsBodyOfSuccess() {
     QVERIFY(!response.bodyTooLarge);
 }
 
-void tst_NetworkHttpClient::keepsStatusOfFailure() {
+void tst_NetworkHttpClient::keepsStatusOfFailure()
+{
     LoopbackHttpServer server;
     server.setRoute("/broken", LoopbackHttpServer::Route::answering(500, "server trouble"));
     NetworkHttpClient client;
@@ -92,7 +97,8 @@ void tst_NetworkHttpClient::keepsStatusOfFailure() {
     QCOMPARE(broken.body, "server trouble"_ba);
 }
 
-void tst_NetworkHttpClient::sendsHeaderFields() {
+void tst_NetworkHttpClient::sendsHeaderFields()
+{
     LoopbackHttpServer server;
     server.setRoute("/api", LoopbackHttpServer::Route::answering(200, "{}"));
     NetworkHttpClient client;
@@ -110,7 +116,8 @@ void tst_NetworkHttpClient::sendsHeaderFields() {
     QCOMPARE(recorded.header("ACCEPT"), "application/vnd.github+json"_ba);
 }
 
-void tst_NetworkHttpClient::followsRedirects() {
+void tst_NetworkHttpClient::followsRedirects()
+{
     LoopbackHttpServer server;
     server.setRedirect("/old", server.url(u"/middle"_s), 301);
     server.setRedirect("/middle", QUrl(u"/new"_s), 302); // relative, as servers often answer
@@ -129,7 +136,8 @@ void tst_NetworkHttpClient::followsRedirects() {
     QCOMPARE(hops, (QList<QByteArray>{"/old", "/middle", "/new"}));
 }
 
-void tst_NetworkHttpClient::capsTheBody_data() {
+void tst_NetworkHttpClient::capsTheBody_data()
+{
     QTest::addColumn<LoopbackHttpServer::Route>("route");
     QTest::addColumn<qint64>("cap");
     QTest::addColumn<bool>("tooLarge");
@@ -156,7 +164,8 @@ void tst_NetworkHttpClient::capsTheBody_data() {
     QTest::newRow("understated length") << route << qint64(1000) << false << qint64(100);
 }
 
-void tst_NetworkHttpClient::capsTheBody() {
+void tst_NetworkHttpClient::capsTheBody()
+{
     QFETCH(LoopbackHttpServer::Route, route);
     QFETCH(qint64, cap);
     QFETCH(bool, tooLarge);
@@ -177,7 +186,8 @@ void tst_NetworkHttpClient::capsTheBody() {
     }
 }
 
-void tst_NetworkHttpClient::timeOutCoversTheWholeRequest_data() {
+void tst_NetworkHttpClient::timeOutCoversTheWholeRequest_data()
+{
     QTest::addColumn<LoopbackHttpServer::Route>("route");
 
     LoopbackHttpServer::Route silent;
@@ -192,7 +202,8 @@ void tst_NetworkHttpClient::timeOutCoversTheWholeRequest_data() {
     QTest::newRow("trickling server") << trickle;
 }
 
-void tst_NetworkHttpClient::timeOutCoversTheWholeRequest() {
+void tst_NetworkHttpClient::timeOutCoversTheWholeRequest()
+{
     QFETCH(LoopbackHttpServer::Route, route);
     LoopbackHttpServer server;
     server.setRoute("/slow", route);
@@ -203,13 +214,15 @@ void tst_NetworkHttpClient::timeOutCoversTheWholeRequest() {
     QTRY_COMPARE(server.openConnections(), 0);
 }
 
-void tst_NetworkHttpClient::refusedConnectionIsASystemError() {
+void tst_NetworkHttpClient::refusedConnectionIsASystemError()
+{
     NetworkHttpClient client;
     const QUrl url(u"http://127.0.0.1:%1/"_s.arg(LoopbackHttpServer::closedPort()));
     QCOMPARE(systemErrorOf(client, requestFor(url)), u"Сервер отклонил подключение."_s);
 }
 
-void tst_NetworkHttpClient::truncatedBodyIsASystemError() {
+void tst_NetworkHttpClient::truncatedBodyIsASystemError()
+{
     LoopbackHttpServer server;
     LoopbackHttpServer::Route route;
     route.body = "short";
@@ -220,7 +233,8 @@ void tst_NetworkHttpClient::truncatedBodyIsASystemError() {
     QVERIFY(!systemErrorOf(client, requestFor(server.url(u"/cut"_s))).isEmpty());
 }
 
-void tst_NetworkHttpClient::stopAbortsTheRequest() {
+void tst_NetworkHttpClient::stopAbortsTheRequest()
+{
     LoopbackHttpServer server;
     LoopbackHttpServer::Route route;
     route.delayMs = 10000;
@@ -239,7 +253,8 @@ void tst_NetworkHttpClient::stopAbortsTheRequest() {
     QTRY_COMPARE(server.openConnections(), 0);
 }
 
-void tst_NetworkHttpClient::stopBeforeStartSendsNothing() {
+void tst_NetworkHttpClient::stopBeforeStartSendsNothing()
+{
     LoopbackHttpServer server;
     NetworkHttpClient client;
     std::stop_source source;
@@ -251,7 +266,8 @@ void tst_NetworkHttpClient::stopBeforeStartSendsNothing() {
     QVERIFY(server.requests().isEmpty());
 }
 
-void tst_NetworkHttpClient::destroyingTheClientEndsItsRequests() {
+void tst_NetworkHttpClient::destroyingTheClientEndsItsRequests()
+{
     LoopbackHttpServer server;
     LoopbackHttpServer::Route route;
     route.delayMs = 10000;
@@ -265,7 +281,8 @@ void tst_NetworkHttpClient::destroyingTheClientEndsItsRequests() {
     QTRY_COMPARE(server.openConnections(), 0);
 }
 
-void tst_NetworkHttpClient::fileAnswerHasNoStatus() {
+void tst_NetworkHttpClient::fileAnswerHasNoStatus()
+{
     QTemporaryDir directory;
     QFile file(directory.filePath(u"list.txt"_s));
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -279,7 +296,8 @@ void tst_NetworkHttpClient::fileAnswerHasNoStatus() {
     QCOMPARE(response.body, "Telegram: 686449807\n"_ba);
 }
 
-void tst_NetworkHttpClient::trustsExtraAuthorities() {
+void tst_NetworkHttpClient::trustsExtraAuthorities()
+{
     LoopbackHttpServer server(LoopbackHttpServer::Scheme::Https);
     server.setRoute("/secure", LoopbackHttpServer::Route::answering(200, "secret"));
     NetworkHttpClient client(LoopbackHttpServer::certificateAuthorityPath());
@@ -289,7 +307,8 @@ void tst_NetworkHttpClient::trustsExtraAuthorities() {
     QCOMPARE(response.body, "secret"_ba);
 }
 
-void tst_NetworkHttpClient::refusesUnknownCertificates() {
+void tst_NetworkHttpClient::refusesUnknownCertificates()
+{
     LoopbackHttpServer server(LoopbackHttpServer::Scheme::Https);
     server.setRoute("/secure", LoopbackHttpServer::Route::answering(200, "secret"));
     NetworkHttpClient client{QString()};
@@ -299,7 +318,8 @@ void tst_NetworkHttpClient::refusesUnknownCertificates() {
     QVERIFY(server.requests().isEmpty());
 }
 
-void tst_NetworkHttpClient::neverRedirectsToPlainHttp() {
+void tst_NetworkHttpClient::neverRedirectsToPlainHttp()
+{
     LoopbackHttpServer plain;
     plain.setRoute("/open", LoopbackHttpServer::Route::answering(200, "exposed"));
     LoopbackHttpServer secure(LoopbackHttpServer::Scheme::Https);

@@ -30,7 +30,8 @@ const QString goIosInstalling =
     u"{\"time\":\"2026-07-10T12:00:00+02:00\",\"level\":\"INFO\",\"msg\":\"installing\",\"module\":\"go-ios/"
     u"zipconduit\",\"status\":\"InstallingApplication\",\"percentComplete\":60}"_s;
 
-QString repeated(const QString& piece, int times) {
+QString repeated(const QString& piece, int times)
+{
     QString text;
     for (int i = 0; i < times; ++i)
         text += piece;
@@ -68,7 +69,8 @@ private Q_SLOTS:
     void checked();
 };
 
-void tst_OutputParser::objects_data() {
+void tst_OutputParser::objects_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("expected");
 
@@ -95,7 +97,8 @@ void tst_OutputParser::objects_data() {
     QTest::newRow("non-ascii values") << u"{\"msg\":\"Привет\"}"_s << QStringList{u"{\"msg\":\"Привет\"}"_s};
 }
 
-void tst_OutputParser::objects() {
+void tst_OutputParser::objects()
+{
     QFETCH(QString, text);
     QFETCH(QStringList, expected);
 
@@ -105,7 +108,8 @@ void tst_OutputParser::objects() {
     QCOMPARE(found, expected);
 }
 
-void tst_OutputParser::error_data() {
+void tst_OutputParser::error_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("found");
     QTest::addColumn<QString>("expected");
@@ -124,7 +128,8 @@ void tst_OutputParser::error_data() {
         << QString();
 }
 
-void tst_OutputParser::error() {
+void tst_OutputParser::error()
+{
     QFETCH(QString, text);
     QFETCH(bool, found);
     QFETCH(QString, expected);
@@ -135,7 +140,8 @@ void tst_OutputParser::error() {
         QCOMPARE(*result, expected);
 }
 
-void tst_OutputParser::account_data() {
+void tst_OutputParser::account_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected"); // null: nothing
 
@@ -154,7 +160,8 @@ void tst_OutputParser::account_data() {
     QTest::newRow("email must be a string") << u"{\"email\":7,\"success\":true}"_s << QString();
 }
 
-void tst_OutputParser::account() {
+void tst_OutputParser::account()
+{
     QFETCH(QString, text);
     QFETCH(QString, expected);
 
@@ -164,7 +171,8 @@ void tst_OutputParser::account() {
         QCOMPARE(*result, expected);
 }
 
-void tst_OutputParser::progress_data() {
+void tst_OutputParser::progress_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<double>("expected"); // negative: nothing
 
@@ -190,7 +198,8 @@ void tst_OutputParser::progress_data() {
     QTest::newRow("nothing") << u"working"_s << -1.0;
 }
 
-void tst_OutputParser::progress() {
+void tst_OutputParser::progress()
+{
     QFETCH(QString, text);
     QFETCH(double, expected);
 
@@ -200,7 +209,8 @@ void tst_OutputParser::progress() {
         QCOMPARE(*result, expected);
 }
 
-void tst_OutputParser::transferProgress_data() {
+void tst_OutputParser::transferProgress_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<qint64>("completed"); // negative: nothing
     QTest::addColumn<qint64>("total");
@@ -222,7 +232,8 @@ void tst_OutputParser::transferProgress_data() {
         << u"downloading  12% | (12/100 MB, 5.2 MB/s)"_s << -1LL << 0LL;
 }
 
-void tst_OutputParser::transferProgress() {
+void tst_OutputParser::transferProgress()
+{
     QFETCH(QString, text);
     QFETCH(qint64, completed);
     QFETCH(qint64, total);
@@ -235,7 +246,8 @@ void tst_OutputParser::transferProgress() {
     }
 }
 
-void tst_OutputParser::bytes_data() {
+void tst_OutputParser::bytes_data()
+{
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("units");
     QTest::addColumn<qint64>("expected"); // negative: nothing
@@ -272,7 +284,8 @@ void tst_OutputParser::bytes_data() {
     QTest::newRow("far over") << u"1e300"_s << u"eb"_s << -1LL;
 }
 
-void tst_OutputParser::bytes() {
+void tst_OutputParser::bytes()
+{
     QFETCH(QString, value);
     QFETCH(QString, units);
     QFETCH(qint64, expected);
@@ -283,7 +296,8 @@ void tst_OutputParser::bytes() {
         QCOMPARE(*result, expected);
 }
 
-void tst_OutputParser::versionString_data() {
+void tst_OutputParser::versionString_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected"); // null: nothing
 
@@ -302,7 +316,8 @@ void tst_OutputParser::versionString_data() {
     QTest::newRow("single number") << u"3"_s << QString();
 }
 
-void tst_OutputParser::versionString() {
+void tst_OutputParser::versionString()
+{
     QFETCH(QString, text);
     QFETCH(QString, expected);
 
@@ -312,7 +327,8 @@ void tst_OutputParser::versionString() {
         QCOMPARE(*result, expected);
 }
 
-void tst_OutputParser::versionAtLeast_data() {
+void tst_OutputParser::versionAtLeast_data()
+{
     QTest::addColumn<QList<int>>("minimum");
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("expected");
@@ -337,7 +353,8 @@ void tst_OutputParser::versionAtLeast_data() {
     QTest::newRow("go-ios local build") << QList<int>{1, 0} << u"{\"version\":\"local-build\"}"_s << false;
 }
 
-void tst_OutputParser::versionAtLeast() {
+void tst_OutputParser::versionAtLeast()
+{
     QFETCH(QList<int>, minimum);
     QFETCH(QString, text);
     QFETCH(bool, expected);
@@ -345,7 +362,8 @@ void tst_OutputParser::versionAtLeast() {
     QCOMPARE(OutputParser::versionAtLeast(minimum, text), expected);
 }
 
-void tst_OutputParser::sanitize_data() {
+void tst_OutputParser::sanitize_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
 
@@ -360,14 +378,16 @@ void tst_OutputParser::sanitize_data() {
     QTest::newRow("key alone untouched") << u"enter password"_s << u"enter password"_s;
 }
 
-void tst_OutputParser::sanitize() {
+void tst_OutputParser::sanitize()
+{
     QFETCH(QString, text);
     QFETCH(QString, expected);
 
     QCOMPARE(OutputParser::sanitize(text), expected);
 }
 
-void tst_OutputParser::sanitizeKeepsLastGraphemes() {
+void tst_OutputParser::sanitizeKeepsLastGraphemes()
+{
     const QString plain = u"x"_s + repeated(u"a"_s, 3999) + u"b"_s;
     QCOMPARE(OutputParser::sanitize(plain), repeated(u"a"_s, 3999) + u"b"_s);
 
@@ -379,7 +399,8 @@ void tst_OutputParser::sanitizeKeepsLastGraphemes() {
     QCOMPARE(OutputParser::sanitize(u"z"_s + repeated(flag, 4000)), repeated(flag, 4000));
 }
 
-void tst_OutputParser::friendlyError_data() {
+void tst_OutputParser::friendlyError_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
 
@@ -413,14 +434,16 @@ void tst_OutputParser::friendlyError_data() {
     QTest::newRow("9 last 4000 kept") << u"head"_s + repeated(u"x"_s, 4000) << repeated(u"x"_s, 4000);
 }
 
-void tst_OutputParser::friendlyError() {
+void tst_OutputParser::friendlyError()
+{
     QFETCH(QString, text);
     QFETCH(QString, expected);
 
     QCOMPARE(OutputParser::friendlyError(text), expected);
 }
 
-void tst_OutputParser::checked_data() {
+void tst_OutputParser::checked_data()
+{
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("output");
     QTest::addColumn<bool>("fails");
@@ -443,7 +466,8 @@ void tst_OutputParser::checked_data() {
         << true << u"Did you forget your password?"_s;
 }
 
-void tst_OutputParser::checked() {
+void tst_OutputParser::checked()
+{
     QFETCH(int, status);
     QFETCH(QString, output);
     QFETCH(bool, fails);

@@ -27,7 +27,8 @@ const QString childPath = QStringLiteral(TEST_CHILD_PATH);
 // Collects the chunks handed to onOutput on the reading thread.
 class ChunkLog {
 public:
-    OutputHandler handler(std::function<void(const QString&)> also = {}) {
+    OutputHandler handler(std::function<void(const QString&)> also = {})
+    {
         return [this, also = std::move(also)](const QString& chunk) {
             {
                 std::lock_guard lock(m_lock);
@@ -37,7 +38,8 @@ public:
                 also(chunk);
         };
     }
-    QStringList chunks() const {
+    QStringList chunks() const
+    {
         std::lock_guard lock(m_lock);
         return m_chunks;
     }
@@ -48,7 +50,8 @@ private:
 };
 
 // Blocks until `pid` has exited, without reaping it.
-void waitUntilExited(pid_t pid) {
+void waitUntilExited(pid_t pid)
+{
     siginfo_t info{};
     waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT);
 }
@@ -80,18 +83,21 @@ private Q_SLOTS:
 
 private:
     CommandResult run(QStringList arguments, OutputHandler onOutput = {}, double timeout = 20,
-                      std::stop_token stop = {}) {
+                      std::stop_token stop = {})
+    {
         return awaitTask(m_runner.run(childPath, std::move(arguments), timeout, std::move(onOutput), stop));
     }
 
     ProcessRunner m_runner;
 };
 
-void tst_ProcessRunner::cleanup() {
+void tst_ProcessRunner::cleanup()
+{
     QCOMPARE(waitForNoChildProcesses(), QList<pid_t>());
 }
 
-void tst_ProcessRunner::environmentFixesPathAndColour() {
+void tst_ProcessRunner::environmentFixesPathAndColour()
+{
     const auto restore = qScopeGuard([] { qunsetenv("MIRVO_RUNNER_MARKER"); });
     qputenv("MIRVO_RUNNER_MARKER", "kept");
     const QProcessEnvironment environment = ProcessRunner::environment();
@@ -100,7 +106,8 @@ void tst_ProcessRunner::environmentFixesPathAndColour() {
     QCOMPARE(environment.value(u"MIRVO_RUNNER_MARKER"_s), u"kept"_s);
 }
 
-void tst_ProcessRunner::silentChild() {
+void tst_ProcessRunner::silentChild()
+{
     ChunkLog log;
     const CommandResult result = run({u"exit"_s, u"0"_s}, log.handler());
     QCOMPARE(result.status, 0);
@@ -108,14 +115,16 @@ void tst_ProcessRunner::silentChild() {
     QCOMPARE(log.chunks(), QStringList());
 }
 
-void tst_ProcessRunner::floodKeepsTheLastMebibyte_data() {
+void tst_ProcessRunner::floodKeepsTheLastMebibyte_data()
+{
     QTest::addColumn<qsizetype>("total");
     QTest::newRow("3 MiB") << qsizetype(3 * 1024 * 1024);
     // Leaves the kept tail wrapped around inside its ring.
     QTest::newRow("3 MiB and 1000 bytes") << qsizetype(3 * 1024 * 1024 + 1000);
 }
 
-void tst_ProcessRunner::floodKeepsTheLastMebibyte() {
+void tst_ProcessRunner::floodKeepsTheLastMebibyte()
+{
     QFETCH(qsizetype, total);
     constexpr qsizetype kept = 1024 * 1024;
     QByteArray expected(total, Qt::Uninitialized);
@@ -132,7 +141,8 @@ void tst_ProcessRunner::floodKeepsTheLastMebibyte() {
     QVERIFY(result.output == QLatin1StringView(expected.right(kept)));
 }
 
-void tst_ProcessRunner::characterSplitAcrossReads() {
+void tst_ProcessRunner::characterSplitAcrossReads()
+{
     QTemporaryDir directory;
     const QString waitFile = directory.filePath(u"go"_s);
     ChunkLog log;
@@ -146,7 +156,8 @@ void tst_ProcessRunner::characterSplitAcrossReads() {
     QCOMPARE(chunks[1], QString(QChar::ReplacementCharacter) + u'\n');
 }
 
-void tst_ProcessRunner::standardErrorInterleaved() {
+void tst_ProcessRunner::standardErrorInterleaved()
+{
     ChunkLog log;
     const CommandResult result = run({u"interleave"_s}, log.handler());
     const QString expected = u"out 1\nerr 1\nout 2\nerr 2\nout 3\nerr 3\n"_s;
@@ -154,7 +165,8 @@ void tst_ProcessRunner::standardErrorInterleaved() {
     QCOMPARE(log.chunks().join(QString()), expected);
 }
 
-void tst_ProcessRunner::exitStatus_data() {
+void tst_ProcessRunner::exitStatus_data()
+{
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("output");
@@ -167,14 +179,16 @@ void tst_ProcessRunner::exitStatus_data() {
         << QStringList{u"lines"_s, u"{\"error\":\"boom\"}"_s} << 0 << u"{\"error\":\"boom\"}\n"_s;
 }
 
-void tst_ProcessRunner::exitStatus() {
+void tst_ProcessRunner::exitStatus()
+{
     QFETCH(QStringList, arguments);
     const CommandResult result = run(arguments);
     QTEST(result.status, "status");
     QTEST(result.output, "output");
 }
 
-void tst_ProcessRunner::environmentAndArgumentsReachTheChild() {
+void tst_ProcessRunner::environmentAndArgumentsReachTheChild()
+{
     const QByteArray path = qgetenv("PATH");
     const auto restore = qScopeGuard([path] {
         qputenv("PATH", path);
@@ -200,13 +214,15 @@ void tst_ProcessRunner::environmentAndArgumentsReachTheChild() {
     QCOMPARE(received, arguments);
 }
 
-void tst_ProcessRunner::timeLimitFiresAtOnce_data() {
+void tst_ProcessRunner::timeLimitFiresAtOnce_data()
+{
     QTest::addColumn<double>("timeout");
     QTest::newRow("zero") << 0.0;
     QTest::newRow("negative") << -5.0;
 }
 
-void tst_ProcessRunner::timeLimitFiresAtOnce() {
+void tst_ProcessRunner::timeLimitFiresAtOnce()
+{
     QFETCH(double, timeout);
     try {
         run({u"sleep"_s, u"30"_s}, {}, timeout);
@@ -216,7 +232,8 @@ void tst_ProcessRunner::timeLimitFiresAtOnce() {
     }
 }
 
-void tst_ProcessRunner::stopKillsChildIgnoringTerminate() {
+void tst_ProcessRunner::stopKillsChildIgnoringTerminate()
+{
     std::stop_source source;
     ChunkLog log;
     const auto stopWhenReady = [this, &source](const QString&) {
@@ -234,7 +251,8 @@ void tst_ProcessRunner::stopKillsChildIgnoringTerminate() {
     QCOMPARE(log.chunks().join(QString()), u"ready\n"_s);
 }
 
-void tst_ProcessRunner::cancellationWinsOverTimeLimit() {
+void tst_ProcessRunner::cancellationWinsOverTimeLimit()
+{
     // The stop comes when the child is ready; the time limit runs out while the child still ignores
     // SIGTERM, before the SIGKILL two seconds after the stop.
     std::stop_source source;
@@ -244,7 +262,8 @@ void tst_ProcessRunner::cancellationWinsOverTimeLimit() {
                                                  source.get_token()));
 }
 
-void tst_ProcessRunner::stopBeforeLaunchLaunchesNothing() {
+void tst_ProcessRunner::stopBeforeLaunchLaunchesNothing()
+{
     QTemporaryDir directory;
     const QString marker = directory.filePath(u"launched"_s);
     std::stop_source source;
@@ -256,7 +275,8 @@ void tst_ProcessRunner::stopBeforeLaunchLaunchesNothing() {
     QCOMPARE(log.chunks(), QStringList());
 }
 
-void tst_ProcessRunner::stopAfterExitIsCancellation() {
+void tst_ProcessRunner::stopAfterExitIsCancellation()
+{
     // The child prints its pid and exits; the stop is requested once it has exited but before the end of
     // its output has been read, so before the runner reaps it.
     std::stop_source source;
@@ -270,7 +290,8 @@ void tst_ProcessRunner::stopAfterExitIsCancellation() {
     QCOMPARE(log.chunks().size(), 1);
 }
 
-void tst_ProcessRunner::launchFailure_data() {
+void tst_ProcessRunner::launchFailure_data()
+{
     QTest::addColumn<QString>("executable");
     QTest::addColumn<QString>("workingDirectory");
     QTest::newRow("missing") << u"/nonexistent/mirvo-missing-tool"_s << QString();
@@ -279,7 +300,8 @@ void tst_ProcessRunner::launchFailure_data() {
     QTest::newRow("relative path") << QFileInfo(childPath).fileName() << QFileInfo(childPath).path();
 }
 
-void tst_ProcessRunner::launchFailure() {
+void tst_ProcessRunner::launchFailure()
+{
     QFETCH(QString, executable);
     QFETCH(QString, workingDirectory);
     const QString previousDirectory = QDir::currentPath();

@@ -29,12 +29,14 @@ private:
                             QFileDevice::Permissions permissions);
 };
 
-void tst_ToolLocator::initTestCase() {
+void tst_ToolLocator::initTestCase()
+{
     QStandardPaths::setTestModeEnabled(true);
 }
 
 QString tst_ToolLocator::makeFile(const QString& directory, const QString& name,
-                                  QFileDevice::Permissions permissions) {
+                                  QFileDevice::Permissions permissions)
+{
     QDir().mkpath(directory);
     QFile file(QDir(directory).filePath(name));
     if (!file.open(QIODevice::WriteOnly))
@@ -45,7 +47,8 @@ QString tst_ToolLocator::makeFile(const QString& directory, const QString& name,
     return file.fileName();
 }
 
-void tst_ToolLocator::defaultDirectoryWithoutToolsFindsNothing() {
+void tst_ToolLocator::defaultDirectoryWithoutToolsFindsNothing()
+{
     const QString defaultDirectory = ToolLocator::defaultToolsDirectory();
     QVERIFY(defaultDirectory.endsWith(u"/Mirvo/Tools"_s));
     QDir(defaultDirectory).removeRecursively();
@@ -61,7 +64,8 @@ void tst_ToolLocator::defaultDirectoryWithoutToolsFindsNothing() {
     }
 }
 
-void tst_ToolLocator::dataDirectoryLocatorSearchesItsToolsFolder() {
+void tst_ToolLocator::dataDirectoryLocatorSearchesItsToolsFolder()
+{
     const test::TemporaryDataDirectory data;
     const QString tool = makeFile(data.filePath(u"Tools"_s), u"ios"_s, QFile::ReadOwner | QFile::ExeOwner);
     const ToolLocator locator = ToolLocator::inDataDirectory(data.path());
@@ -70,19 +74,22 @@ void tst_ToolLocator::dataDirectoryLocatorSearchesItsToolsFolder() {
     QCOMPARE(locator.find(u"ipatool"_s), std::nullopt);
 }
 
-void tst_ToolLocator::fileWithoutExecutePermissionIsNotFound() {
+void tst_ToolLocator::fileWithoutExecutePermissionIsNotFound()
+{
     const test::TemporaryDataDirectory data;
     makeFile(data.path(), u"ipatool"_s, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
     QCOMPARE(ToolLocator(QStringList{data.path()}).find(u"ipatool"_s), std::nullopt);
 }
 
-void tst_ToolLocator::directoryNamedLikeAToolIsNotFound() {
+void tst_ToolLocator::directoryNamedLikeAToolIsNotFound()
+{
     const test::TemporaryDataDirectory data;
     QVERIFY(QDir(data.path()).mkdir(u"ios"_s));
     QCOMPARE(ToolLocator(QStringList{data.path()}).find(u"ios"_s), std::nullopt);
 }
 
-void tst_ToolLocator::earlierDirectoryWins() {
+void tst_ToolLocator::earlierDirectoryWins()
+{
     const test::TemporaryDataDirectory data;
     const QString first = data.filePath(u"first"_s);
     const QString second = data.filePath(u"second"_s);
@@ -96,14 +103,16 @@ void tst_ToolLocator::earlierDirectoryWins() {
     QCOMPARE(ToolLocator(QStringList{second, first}).find(u"ios"_s), std::optional<QString>(inSecond));
 }
 
-void tst_ToolLocator::emptyListFindsNothing() {
+void tst_ToolLocator::emptyListFindsNothing()
+{
     const ToolLocator locator(QStringList{});
     QVERIFY(locator.directories().isEmpty());
     QCOMPARE(locator.find(u"ios"_s), std::nullopt);
     QVERIFY_THROWS_EXCEPTION(MirvoError, locator.require(u"ipatool"_s));
 }
 
-void tst_ToolLocator::fixedValues() {
+void tst_ToolLocator::fixedValues()
+{
     QCOMPARE(ToolLocator::required(), (QStringList{u"ipatool"_s, u"ios"_s}));
     QCOMPARE(ToolLocator::minimumIPAToolVersion(), (QList<int>{2, 3, 2}));
 }

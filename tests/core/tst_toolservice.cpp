@@ -22,7 +22,8 @@ using namespace mirvo;
 using namespace Qt::Literals::StringLiterals;
 
 namespace mirvo {
-char* toString(const Device& device) {
+char* toString(const Device& device)
+{
     const QString text = u"Device(%1, %2, %3, ready=%4, %5)"_s.arg(device.id, device.name, device.version,
                                                                    device.ready ? u"yes"_s : u"no"_s,
                                                                    rawValue(device.transport));
@@ -39,12 +40,14 @@ const QString noDeviceList =
 const QString signatureRejected =
     u"iOS не приняла подпись IPA. Нужен оригинальный пакет с лицензией вашего Apple ID."_s;
 
-Device makeDevice(QString id, QString name, QString version, bool ready, DeviceTransport transport) {
+Device makeDevice(QString id, QString name, QString version, bool ready, DeviceTransport transport)
+{
     return Device{std::move(id), std::move(name), std::move(version), ready, transport};
 }
 
 // The MirvoError that `action` throws, if any; any other exception fails the test.
-std::optional<MirvoError> mirvoErrorOf(const std::function<void()>& action) {
+std::optional<MirvoError> mirvoErrorOf(const std::function<void()>& action)
+{
     try {
         action();
     } catch (const MirvoError& error) {
@@ -53,7 +56,8 @@ std::optional<MirvoError> mirvoErrorOf(const std::function<void()>& action) {
     return std::nullopt;
 }
 
-void writeFile(const QString& path, const QByteArray& contents) {
+void writeFile(const QString& path, const QByteArray& contents)
+{
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -108,13 +112,15 @@ private:
                                             true, DeviceTransport::Usb);
 };
 
-void tst_ToolService::initTestCase() {
+void tst_ToolService::initTestCase()
+{
     m_fakesDirectory = qEnvironmentVariable("MIRVO_FAKES_DIR");
     QVERIFY2(QFileInfo(m_fakesDirectory + u"/ipatool"_s).isExecutable(),
              "MIRVO_FAKES_DIR must hold the fakes");
 }
 
-void tst_ToolService::init() {
+void tst_ToolService::init()
+{
     m_data = std::make_unique<test::TemporaryDataDirectory>();
     for (const char* name :
          {"MIRVO_FAKE_SCENARIO", "MIRVO_FAKE_DEVICES", "MIRVO_FAKE_ACCOUNT", "MIRVO_FAKE_IPA_SIZE"})
@@ -122,26 +128,30 @@ void tst_ToolService::init() {
     qputenv("MIRVO_FAKE_LOG", QFile::encodeName(m_data->filePath(u"fake-commands.log"_s)));
 }
 
-void tst_ToolService::cleanup() {
+void tst_ToolService::cleanup()
+{
     QCOMPARE(test::waitForNoChildProcesses(), QList<pid_t>{});
     QCOMPARE(m_data->leftoverTemporaryFiles(), QStringList{});
     m_data.reset();
 }
 
-QStringList tst_ToolService::loggedCommands() const {
+QStringList tst_ToolService::loggedCommands() const
+{
     QFile log(m_data->filePath(u"fake-commands.log"_s));
     if (!log.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
 }
 
-QString tst_ToolService::writeIPA(const QString& name) const {
+QString tst_ToolService::writeIPA(const QString& name) const
+{
     const QString path = m_data->filePath(name);
     writeFile(path, "PK\x03\x04 an app");
     return path;
 }
 
-void tst_ToolService::parsesDevices_data() {
+void tst_ToolService::parsesDevices_data()
+{
     QTest::addColumn<QString>("output");
     QTest::addColumn<QList<Device>>("expected");
 
@@ -174,13 +184,15 @@ void tst_ToolService::parsesDevices_data() {
                          makeDevice(u"4"_s, u"iPhone"_s, {}, true, DeviceTransport::Unknown)};
 }
 
-void tst_ToolService::parsesDevices() {
+void tst_ToolService::parsesDevices()
+{
     QFETCH(QString, output);
     QFETCH(QList<Device>, expected);
     QCOMPARE(ToolService::parseDevices(output), expected);
 }
 
-void tst_ToolService::rejectsDeviceOutput_data() {
+void tst_ToolService::rejectsDeviceOutput_data()
+{
     QTest::addColumn<QString>("output");
     QTest::addColumn<MirvoError>("expected");
 
@@ -199,13 +211,15 @@ void tst_ToolService::rejectsDeviceOutput_data() {
                u"Разблокируйте iPhone, подтвердите «Доверять этому компьютеру» и подключите его заново."_s);
 }
 
-void tst_ToolService::rejectsDeviceOutput() {
+void tst_ToolService::rejectsDeviceOutput()
+{
     QFETCH(QString, output);
     QFETCH(MirvoError, expected);
     QCOMPARE(mirvoErrorOf([&] { ToolService::parseDevices(output); }), std::optional(expected));
 }
 
-void tst_ToolService::listsDevicesWithLockdownRefinement() {
+void tst_ToolService::listsDevicesWithLockdownRefinement()
+{
     const QString fixture = m_data->filePath(u"devices.json"_s);
     writeFile(fixture, R"([
         {"Udid": " 0001 ", "ProductName": "iPhone OS", "ProductType": "iPhone15,2", "ConnectionType": "USB",
@@ -226,7 +240,8 @@ void tst_ToolService::listsDevicesWithLockdownRefinement() {
                                             u"ios --udid=0002 info lockdown"_s}));
 }
 
-void tst_ToolService::listsSeveralDevicesInOrder() {
+void tst_ToolService::listsSeveralDevicesInOrder()
+{
     qputenv("MIRVO_FAKE_SCENARIO", "several-devices");
     const QList<Device> devices = test::awaitTask(service().devices({}), 20000);
     QCOMPARE(devices.size(), 3);
@@ -236,7 +251,8 @@ void tst_ToolService::listsSeveralDevicesInOrder() {
     QCOMPARE(devices[2].name, u"Work iPhone"_s);
 }
 
-void tst_ToolService::lockedDevicesStayListedNotReady() {
+void tst_ToolService::lockedDevicesStayListedNotReady()
+{
     qputenv("MIRVO_FAKE_SCENARIO", "several-devices,locked");
     const QList<Device> devices = test::awaitTask(service().devices({}), 20000);
     QCOMPARE(devices.size(), 3);
@@ -246,7 +262,8 @@ void tst_ToolService::lockedDevicesStayListedNotReady() {
     }
 }
 
-void tst_ToolService::failedListingIsCommandFailure() {
+void tst_ToolService::failedListingIsCommandFailure()
+{
     qputenv("MIRVO_FAKE_SCENARIO", "list-failure");
     const auto error = mirvoErrorOf([&] { test::awaitTask(service().devices({}), 20000); });
     QVERIFY(error);
@@ -254,14 +271,16 @@ void tst_ToolService::failedListingIsCommandFailure() {
     QVERIFY(error->payload().contains(u"failed getting values"_s));
 }
 
-void tst_ToolService::stoppedListingIsCancelled() {
+void tst_ToolService::stoppedListingIsCancelled()
+{
     qputenv("MIRVO_FAKE_SCENARIO", "lockdown-stalled");
     std::stop_source stop;
     QTimer::singleShot(300, [&stop] { stop.request_stop(); });
     QVERIFY_THROWS_EXCEPTION(CancelledError, test::awaitTask(service().devices(stop.get_token()), 20000));
 }
 
-void tst_ToolService::missingToolStartsNothing() {
+void tst_ToolService::missingToolStartsNothing()
+{
     const ToolService empty(m_runner, ToolLocator(QStringList{m_data->path()}));
     const auto devicesError = mirvoErrorOf([&] { test::awaitTask(empty.devices({})); });
     QCOMPARE(devicesError, std::optional(MirvoError::missingTool(u"ios"_s)));
@@ -273,7 +292,8 @@ void tst_ToolService::missingToolStartsNothing() {
     QCOMPARE(loggedCommands(), QStringList{});
 }
 
-void tst_ToolService::accountAndLogout() {
+void tst_ToolService::accountAndLogout()
+{
     qputenv("MIRVO_FAKE_ACCOUNT", "someone@example.org");
     QCOMPARE(test::awaitTask(service().account({})), u"someone@example.org"_s);
     test::awaitTask(service().logout({}));
@@ -281,7 +301,8 @@ void tst_ToolService::accountAndLogout() {
                                             u"ipatool auth revoke --format json --non-interactive"_s}));
 }
 
-void tst_ToolService::signedOutAccountFails() {
+void tst_ToolService::signedOutAccountFails()
+{
     qputenv("MIRVO_FAKE_SCENARIO", "signed-out");
     const auto accountError = mirvoErrorOf([&] { test::awaitTask(service().account({})); });
     QVERIFY(accountError);
@@ -291,14 +312,16 @@ void tst_ToolService::signedOutAccountFails() {
     QCOMPARE(logoutError->kind(), MirvoError::Kind::CommandFailed);
 }
 
-void tst_ToolService::downloadSucceeds_data() {
+void tst_ToolService::downloadSucceeds_data()
+{
     QTest::addColumn<bool>("byStoreID");
     QTest::addColumn<QByteArray>("scenario");
     QTest::newRow("store ID, slow") << true << QByteArray("slow-progress");
     QTest::newRow("bundle ID, flood of output") << false << QByteArray("flood");
 }
 
-void tst_ToolService::downloadSucceeds() {
+void tst_ToolService::downloadSucceeds()
+{
     QFETCH(bool, byStoreID);
     QFETCH(QByteArray, scenario);
     qputenv("MIRVO_FAKE_SCENARIO", scenario);
@@ -339,7 +362,8 @@ void tst_ToolService::downloadSucceeds() {
     QVERIFY2(QRegularExpression(expected).match(commands.first()).hasMatch(), qPrintable(commands.first()));
 }
 
-void tst_ToolService::downloadToExistingFileStartsNothing() {
+void tst_ToolService::downloadToExistingFileStartsNothing()
+{
     const QString destination = m_data->filePath(u"app.ipa"_s);
     writeFile(destination, "kept");
     const auto error = mirvoErrorOf([&] {
@@ -355,7 +379,8 @@ void tst_ToolService::downloadToExistingFileStartsNothing() {
     QCOMPARE(loggedCommands(), QStringList{});
 }
 
-void tst_ToolService::emptyDownloadLeavesNothing() {
+void tst_ToolService::emptyDownloadLeavesNothing()
+{
     qputenv("MIRVO_FAKE_SCENARIO", "empty-ipa");
     const QString destination = m_data->filePath(u"app.ipa"_s);
     const auto error = mirvoErrorOf([&] {
@@ -365,7 +390,8 @@ void tst_ToolService::emptyDownloadLeavesNothing() {
     QCOMPARE(QDir(m_data->path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"fake-commands.log"_s});
 }
 
-void tst_ToolService::failedDownloadLeavesNothing() {
+void tst_ToolService::failedDownloadLeavesNothing()
+{
     qputenv("MIRVO_FAKE_SCENARIO", "license-required");
     const QString destination = m_data->filePath(u"app.ipa"_s);
     const auto error = mirvoErrorOf([&] {
@@ -377,13 +403,15 @@ void tst_ToolService::failedDownloadLeavesNothing() {
     QVERIFY(!QFile::exists(destination));
 }
 
-void tst_ToolService::stoppedDownloadLeavesNothing_data() {
+void tst_ToolService::stoppedDownloadLeavesNothing_data()
+{
     QTest::addColumn<QByteArray>("scenario");
     QTest::newRow("stalled") << QByteArray("stalled");
     QTest::newRow("stalled, ignoring SIGTERM") << QByteArray("stalled,ignore-sigterm");
 }
 
-void tst_ToolService::stoppedDownloadLeavesNothing() {
+void tst_ToolService::stoppedDownloadLeavesNothing()
+{
     QFETCH(QByteArray, scenario);
     qputenv("MIRVO_FAKE_SCENARIO", scenario);
     const QString destination = m_data->filePath(u"app.ipa"_s);
@@ -406,7 +434,8 @@ void tst_ToolService::stoppedDownloadLeavesNothing() {
     QCOMPARE(QDir(m_data->path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"fake-commands.log"_s});
 }
 
-void tst_ToolService::validatesIPA_data() {
+void tst_ToolService::validatesIPA_data()
+{
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("contents");
     QTest::addColumn<QString>("failure");
@@ -418,7 +447,8 @@ void tst_ToolService::validatesIPA_data() {
     QTest::newRow("missing") << u"missing.ipa"_s << QByteArray() << notAnIPA;
 }
 
-void tst_ToolService::validatesIPA() {
+void tst_ToolService::validatesIPA()
+{
     QFETCH(QString, name);
     QFETCH(QByteArray, contents);
     QFETCH(QString, failure);
@@ -432,7 +462,8 @@ void tst_ToolService::validatesIPA() {
     QCOMPARE(error, failure.isEmpty() ? std::nullopt : std::optional(MirvoError::message(failure)));
 }
 
-void tst_ToolService::installs_data() {
+void tst_ToolService::installs_data()
+{
     QTest::addColumn<QByteArray>("scenario");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("failure");
@@ -446,7 +477,8 @@ void tst_ToolService::installs_data() {
     QTest::newRow("exit status 1") << QByteArray("install-failure") << u"app.ipa"_s << signatureRejected;
 }
 
-void tst_ToolService::installs() {
+void tst_ToolService::installs()
+{
     QFETCH(QByteArray, scenario);
     QFETCH(QString, name);
     QFETCH(QString, failure);
@@ -468,7 +500,8 @@ void tst_ToolService::installs() {
              QStringList{u"ios install --path="_s + ipa + u" --udid="_s + m_readyDevice.id});
 }
 
-void tst_ToolService::installNeedsReadyDevice() {
+void tst_ToolService::installNeedsReadyDevice()
+{
     Device locked = m_readyDevice;
     locked.ready = false;
     const QString ipa = writeIPA(u"app.ipa"_s);
@@ -478,7 +511,8 @@ void tst_ToolService::installNeedsReadyDevice() {
     QCOMPARE(loggedCommands(), QStringList{});
 }
 
-void tst_ToolService::stoppedInstallIsCancelled() {
+void tst_ToolService::stoppedInstallIsCancelled()
+{
     qputenv("MIRVO_FAKE_SCENARIO", "stalled");
     const QString ipa = writeIPA(u"app.ipa"_s);
     std::stop_source stop;

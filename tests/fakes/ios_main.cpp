@@ -33,13 +33,15 @@ namespace {
 
 const QString tool = u"ios"_s;
 
-void log(const QString& level, const QString& message, QList<fake::Field> attributes = {}) {
+void log(const QString& level, const QString& message, QList<fake::Field> attributes = {})
+{
     QList<fake::Field> fields{{u"time"_s, fake::timestamp()}, {u"level"_s, level}, {u"msg"_s, message}};
     fields.append(attributes);
     fake::err(fake::jsonLine(fields));
 }
 
-void warnAboutAgent() {
+void warnAboutAgent()
+{
     log(u"WARN"_s,
         u"go-ios agent is not running. You might need to start it with 'ios tunnel start' for ios17+. Use "
         u"ENABLE_GO_IOS_AGENT=user for userspace tunnel or ENABLE_GO_IOS_AGENT=kernel for kernel tunnel for "
@@ -47,13 +49,15 @@ void warnAboutAgent() {
         u"experimental daemon mode."_s);
 }
 
-[[noreturn]] void failWith(const QString& message, const QString& error) {
+[[noreturn]] void failWith(const QString& message, const QString& error)
+{
     log(u"ERROR"_s, message, {{u"err"_s, error}});
     std::exit(1);
 }
 
 QJsonObject makeDevice(const QString& udid, const QString& type, const QString& connection,
-                       const QString& name) {
+                       const QString& name)
+{
     return {{u"Udid"_s, udid},
             {u"ProductName"_s, u"iPhone OS"_s},
             {u"ProductType"_s, type},
@@ -69,7 +73,8 @@ QJsonObject makeDevice(const QString& udid, const QString& type, const QString& 
                                         {u"UniqueDeviceID"_s, udid}}}};
 }
 
-QJsonArray devices() {
+QJsonArray devices()
+{
     const QString path = fake::environment("MIRVO_FAKE_DEVICES");
     if (!path.isEmpty()) {
         QFile file(path);
@@ -89,7 +94,8 @@ QJsonArray devices() {
             makeDevice(u"00008030-001C4D5E6F70802E"_s, u"iPhone12,1"_s, u"USB"_s, u"Work iPhone"_s)};
 }
 
-std::optional<QJsonObject> device(const QString& udid) {
+std::optional<QJsonObject> device(const QString& udid)
+{
     for (const QJsonValue& entry : devices()) {
         if (entry.toObject().value(u"Udid"_s).toString().trimmed() == udid)
             return entry.toObject();
@@ -97,12 +103,14 @@ std::optional<QJsonObject> device(const QString& udid) {
     return std::nullopt;
 }
 
-int version() {
+int version()
+{
     fake::out(fake::jsonLine({{u"version"_s, fake::environment("MIRVO_FAKE_VERSION", u"1.3.2"_s)}}));
     return 0;
 }
 
-int list() {
+int list()
+{
     warnAboutAgent();
     if (fake::scenario("list-failure"))
         failWith(u"failed getting values"_s, u"could not connect to usbmuxd"_s);
@@ -117,12 +125,14 @@ int list() {
     return 0;
 }
 
-[[noreturn]] void deviceNotFound(const QString& udid) {
+[[noreturn]] void deviceNotFound(const QString& udid)
+{
     failWith(u"Device not found: "_s + udid,
              u"Device '"_s + udid + u"' not found. Is it attached to the machine?"_s);
 }
 
-int lockdown(const QString& udid) {
+int lockdown(const QString& udid)
+{
     warnAboutAgent();
     if (fake::scenario("lockdown-stalled"))
         fake::sleepForever();
@@ -135,12 +145,14 @@ int lockdown(const QString& udid) {
     return 0;
 }
 
-void installProgress(const QString& status, int percent) {
+void installProgress(const QString& status, int percent)
+{
     log(u"INFO"_s, u"installing"_s,
         {{u"module"_s, u"go-ios/zipconduit"_s}, {u"status"_s, status}, {u"percentComplete"_s, percent}});
 }
 
-int install(const QString& path, const QString& udid) {
+int install(const QString& path, const QString& udid)
+{
     warnAboutAgent();
     if (!device(udid))
         deviceNotFound(udid);
@@ -188,7 +200,8 @@ int install(const QString& path, const QString& udid) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     const QStringList args = fake::arguments(argc, argv);
     fake::logInvocation(tool, args);
     fake::applyProcessScenarios();

@@ -26,7 +26,8 @@ namespace {
 
 const QString tool = u"ipatool"_s;
 
-[[noreturn]] void failWith(const QString& message) {
+[[noreturn]] void failWith(const QString& message)
+{
     fake::out(fake::jsonLine({{u"level"_s, u"error"_s},
                               {u"error"_s, message},
                               {u"success"_s, false},
@@ -34,18 +35,21 @@ const QString tool = u"ipatool"_s;
     std::exit(1);
 }
 
-std::optional<QString> scenarioError() {
+std::optional<QString> scenarioError()
+{
     if (fake::scenario("failure"))
         return fake::environment("MIRVO_FAKE_ERROR", u"license is required"_s);
     return std::nullopt;
 }
 
-int version() {
+int version()
+{
     fake::out(u"ipatool version "_s + fake::environment("MIRVO_FAKE_VERSION", u"2.3.2"_s) + u'\n');
     return 0;
 }
 
-int authInfo() {
+int authInfo()
+{
     if (const auto error = scenarioError())
         failWith(*error);
     const QString email = fake::environment("MIRVO_FAKE_ACCOUNT", u"jane@example.com"_s);
@@ -60,7 +64,8 @@ int authInfo() {
     return 0;
 }
 
-int authRevoke() {
+int authRevoke()
+{
     if (const auto error = scenarioError())
         failWith(*error);
     if (fake::scenario("signed-out"))
@@ -73,7 +78,8 @@ int authRevoke() {
 }
 
 // Sizes the way the progress bar prints them: base 1024, a space before the unit.
-std::pair<QString, QString> humanSize(qint64 bytes) {
+std::pair<QString, QString> humanSize(qint64 bytes)
+{
     if (bytes >= 1024 * 1024)
         return {QString::number(bytes / (1024 * 1024)), u" MB"_s};
     if (bytes >= 1024)
@@ -81,7 +87,8 @@ std::pair<QString, QString> humanSize(qint64 bytes) {
     return {QString::number(bytes), u" B"_s};
 }
 
-QString progressBar(qint64 done, qint64 total) {
+QString progressBar(qint64 done, qint64 total)
+{
     constexpr int width = 40;
     const int percent = total > 0 ? int(done * 100 / total) : 0;
     const int filled = percent * width / 100;
@@ -94,19 +101,22 @@ QString progressBar(qint64 done, qint64 total) {
            u", 5.2 MB/s) "_s;
 }
 
-QByteArray ipaContents(qint64 size) {
+QByteArray ipaContents(qint64 size)
+{
     QByteArray contents("PK\x03\x04", 4);
     contents.append(QByteArray(qMax<qint64>(0, size - contents.size()), 'x'));
     return contents.left(size);
 }
 
-void writeFile(const QString& path, const QByteArray& contents) {
+void writeFile(const QString& path, const QByteArray& contents)
+{
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
         failWith(u"failed to write file: "_s + path);
 }
 
-int download(const QString& output) {
+int download(const QString& output)
+{
     // The real tool draws its empty bar before it talks to Apple.
     fake::out(u"\rdownloading   0% |"_s + QString(40, u' ') + u"| ( 0/ 1 B) "_s);
     if (fake::scenario("license-required"))
@@ -163,7 +173,8 @@ int download(const QString& output) {
     return 0;
 }
 
-bool isDigits(const QString& text) {
+bool isDigits(const QString& text)
+{
     if (text.isEmpty())
         return false;
     for (const QChar c : text) {
@@ -175,7 +186,8 @@ bool isDigits(const QString& text) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     const QStringList args = fake::arguments(argc, argv);
     fake::logInvocation(tool, args);
     fake::applyProcessScenarios();

@@ -17,7 +17,9 @@ namespace mirvo::test {
 class AwaitTimedOut : public std::runtime_error {
 public:
     AwaitTimedOut()
-        : std::runtime_error("the awaited task did not finish in time") {}
+        : std::runtime_error("the awaited task did not finish in time")
+    {
+    }
 };
 
 namespace detail {
@@ -29,7 +31,8 @@ template <typename T> struct AwaitState {
     QEventLoop* loop = nullptr;
 };
 
-template <typename T> QCoro::Task<> capture(QCoro::Task<T> task, std::shared_ptr<AwaitState<T>> state) {
+template <typename T> QCoro::Task<> capture(QCoro::Task<T> task, std::shared_ptr<AwaitState<T>> state)
+{
     try {
         if constexpr (std::is_void_v<T>) {
             co_await std::move(task);
@@ -48,7 +51,8 @@ template <typename T> QCoro::Task<> capture(QCoro::Task<T> task, std::shared_ptr
 
 // Runs the event loop until `task` finishes and returns its value or rethrows its error.
 // Throws AwaitTimedOut when it takes longer than `timeoutMs`.
-template <typename T> T awaitTask(QCoro::Task<T> task, int timeoutMs = 15000) {
+template <typename T> T awaitTask(QCoro::Task<T> task, int timeoutMs = 15000)
+{
     auto state = std::make_shared<detail::AwaitState<T>>();
     detail::capture<T>(std::move(task), state);
     if (!state->done) {

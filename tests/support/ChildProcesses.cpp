@@ -14,7 +14,8 @@
 
 namespace mirvo::test {
 
-QList<pid_t> liveChildProcesses() {
+QList<pid_t> liveChildProcesses()
+{
     QList<pid_t> children;
     const pid_t self = getpid();
 #ifdef __APPLE__
@@ -46,7 +47,8 @@ QList<pid_t> liveChildProcesses() {
     return children;
 }
 
-QList<pid_t> waitForNoChildProcesses(int timeoutMs) {
+QList<pid_t> waitForNoChildProcesses(int timeoutMs)
+{
     const QDeadlineTimer deadline(timeoutMs);
     QList<pid_t> children = liveChildProcesses();
     while (!children.isEmpty() && !deadline.hasExpired()) {

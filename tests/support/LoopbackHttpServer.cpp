@@ -20,7 +20,8 @@ constexpr qint64 maximumQueuedBytes = 4 * streamChunkBytes;
 constexpr qint64 trickleChunkBytes = 64;
 constexpr qsizetype maximumHeadBytes = 64 * 1024;
 
-QByteArray reasonPhrase(int status) {
+QByteArray reasonPhrase(int status)
+{
     switch (status) {
     case 200:
         return "OK";
@@ -44,7 +45,8 @@ QByteArray reasonPhrase(int status) {
 // Hands out sockets that speak TLS as the server side.
 class TlsServer : public QTcpServer {
 public:
-    TlsServer() {
+    TlsServer()
+    {
         const QString directory = QStringLiteral(DATA_DIR "/tls/");
         m_certificate = QSslCertificate::fromPath(directory + u"server.pem"_s).value(0);
         QFile keyFile(directory + u"server.key"_s);
@@ -53,7 +55,8 @@ public:
     }
 
 protected:
-    void incomingConnection(qintptr descriptor) override {
+    void incomingConnection(qintptr descriptor) override
+    {
         auto* socket = new QSslSocket(this);
         if (!socket->setSocketDescriptor(descriptor)) {
             delete socket;
@@ -72,7 +75,8 @@ private:
 
 } // namespace
 
-QByteArray LoopbackHttpServer::Request::header(const QByteArray& name) const {
+QByteArray LoopbackHttpServer::Request::header(const QByteArray& name) const
+{
     for (const auto& [field, value] : headers) {
         if (field.compare(name, Qt::CaseInsensitive) == 0)
             return value;
@@ -83,12 +87,14 @@ QByteArray LoopbackHttpServer::Request::header(const QByteArray& name) const {
 LoopbackHttpServer::LoopbackHttpServer(Scheme scheme, QObject* parent)
     : QObject(parent)
     , m_scheme(scheme)
-    , m_server(scheme == Scheme::Https ? std::make_unique<TlsServer>() : std::make_unique<QTcpServer>()) {
+    , m_server(scheme == Scheme::Https ? std::make_unique<TlsServer>() : std::make_unique<QTcpServer>())
+{
     connect(m_server.get(), &QTcpServer::newConnection, this, &LoopbackHttpServer::accept);
     m_server->listen(QHostAddress::LocalHost);
 }
 
-LoopbackHttpServer::~LoopbackHttpServer() {
+LoopbackHttpServer::~LoopbackHttpServer()
+{
     // The sockets are children of the server; forget them before they go.
     const QList<QTcpSocket*> sockets = m_connections.keys();
     m_connections.clear();
@@ -98,31 +104,37 @@ LoopbackHttpServer::~LoopbackHttpServer() {
     }
 }
 
-bool LoopbackHttpServer::isListening() const {
+bool LoopbackHttpServer::isListening() const
+{
     return m_server->isListening();
 }
 
-quint16 LoopbackHttpServer::port() const {
+quint16 LoopbackHttpServer::port() const
+{
     return m_server->serverPort();
 }
 
-QUrl LoopbackHttpServer::url(const QString& target) const {
+QUrl LoopbackHttpServer::url(const QString& target) const
+{
     const QString scheme = m_scheme == Scheme::Https ? u"https"_s : u"http"_s;
     return QUrl(scheme + u"://127.0.0.1:"_s + QString::number(port()) + target);
 }
 
-void LoopbackHttpServer::setRoute(const QByteArray& target, Route route) {
+void LoopbackHttpServer::setRoute(const QByteArray& target, Route route)
+{
     m_routes.insert(target, std::move(route));
 }
 
-void LoopbackHttpServer::setRedirect(const QByteArray& target, const QUrl& location, int status) {
+void LoopbackHttpServer::setRedirect(const QByteArray& target, const QUrl& location, int status)
+{
     Route route;
     route.status = status;
     route.headers.append({"Location", location.toEncoded()});
     setRoute(target, std::move(route));
 }
 
-quint16 LoopbackHttpServer::closedPort() {
+quint16 LoopbackHttpServer::closedPort()
+{
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost);
     const quint16 port = probe.serverPort();
@@ -130,11 +142,13 @@ quint16 LoopbackHttpServer::closedPort() {
     return port;
 }
 
-QString LoopbackHttpServer::certificateAuthorityPath() {
+QString LoopbackHttpServer::certificateAuthorityPath()
+{
     return QStringLiteral(DATA_DIR "/tls/ca.pem");
 }
 
-void LoopbackHttpServer::accept() {
+void LoopbackHttpServer::accept()
+{
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         m_connections.insert(socket, Connection{});
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
@@ -151,7 +165,8 @@ void LoopbackHttpServer::accept() {
     }
 }
 
-void LoopbackHttpServer::read(QTcpSocket* socket) {
+void LoopbackHttpServer::read(QTcpSocket* socket)
+{
     auto found = m_connections.find(socket);
     if (found == m_connections.end())
         return;
@@ -196,7 +211,8 @@ void LoopbackHttpServer::read(QTcpSocket* socket) {
         answer(socket, route);
 }
 
-void LoopbackHttpServer::answer(QTcpSocket* socket, const Route& route) {
+void LoopbackHttpServer::answer(QTcpSocket* socket, const Route& route)
+{
     auto found = m_connections.find(socket);
     if (found == m_connections.end())
         return;
@@ -225,7 +241,8 @@ void LoopbackHttpServer::answer(QTcpSocket* socket, const Route& route) {
     socket->disconnectFromHost();
 }
 
-void LoopbackHttpServer::stream(QTcpSocket* socket) {
+void LoopbackHttpServer::stream(QTcpSocket* socket)
+{
     auto found = m_connections.find(socket);
     if (found == m_connections.end() || !found->answered || found->remaining <= 0)
         return;

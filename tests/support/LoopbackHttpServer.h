@@ -37,7 +37,8 @@ public:
         int chunkIntervalMs = 0; // streamed bodies: when set, one small piece per interval (a trickle)
         std::optional<qint64> contentLength; // announced instead of the body's real size
 
-        static Route answering(int status, QByteArray body, Headers headers = {}) {
+        static Route answering(int status, QByteArray body, Headers headers = {})
+        {
             Route route;
             route.status = status;
             route.body = std::move(body);

@@ -5,9 +5,12 @@
 namespace mirvo::test {
 
 TemporaryDataDirectory::TemporaryDataDirectory()
-    : m_dir(QDir::tempPath() + QStringLiteral("/mirvo-test-XXXXXX")) {}
+    : m_dir(QDir::tempPath() + QStringLiteral("/mirvo-test-XXXXXX"))
+{
+}
 
-QStringList TemporaryDataDirectory::leftoverTemporaryFiles() const {
+QStringList TemporaryDataDirectory::leftoverTemporaryFiles() const
+{
     QStringList leftovers;
     QDirIterator it(m_dir.path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {

@@ -29,7 +29,8 @@ extern char** environ;
 
 namespace {
 
-void writeAll(int fd, std::string_view text) {
+void writeAll(int fd, std::string_view text)
+{
     while (!text.empty()) {
         const ssize_t written = ::write(fd, text.data(), text.size());
         if (written < 0)
@@ -38,11 +39,13 @@ void writeAll(int fd, std::string_view text) {
     }
 }
 
-void pause(double seconds) {
+void pause(double seconds)
+{
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
-int flood(long long total) {
+int flood(long long total)
+{
     std::vector<char> block(64 * 1024);
     for (long long done = 0; done < total;) {
         const auto count = std::size_t(std::min<long long>(total - done, (long long)block.size()));
@@ -54,7 +57,8 @@ int flood(long long total) {
     return 0;
 }
 
-int splitCharacter(const char* waitFile) {
+int splitCharacter(const char* waitFile)
+{
     writeAll(STDOUT_FILENO, "\xE2\x82");
     for (int i = 0; i < 1000 && ::access(waitFile, F_OK) != 0; ++i)
         pause(0.01);
@@ -62,7 +66,8 @@ int splitCharacter(const char* waitFile) {
     return 0;
 }
 
-int interleave() {
+int interleave()
+{
     for (int i = 1; i <= 3; ++i) {
         writeAll(STDOUT_FILENO, "out " + std::to_string(i) + "\n");
         pause(0.02);
@@ -72,14 +77,16 @@ int interleave() {
     return 0;
 }
 
-int ignoreTerm(double seconds) {
+int ignoreTerm(double seconds)
+{
     std::signal(SIGTERM, SIG_IGN);
     writeAll(STDOUT_FILENO, "ready\n");
     pause(seconds);
     return 0;
 }
 
-int environmentAndArguments(int argc, char** argv) {
+int environmentAndArguments(int argc, char** argv)
+{
     for (char** entry = environ; *entry; ++entry)
         writeAll(STDOUT_FILENO, std::string("env ") + *entry + "\n");
     for (int i = 0; i < argc; ++i)
@@ -89,7 +96,8 @@ int environmentAndArguments(int argc, char** argv) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     const std::string_view mode = argc > 1 ? argv[1] : "";
     const char* first = argc > 2 ? argv[2] : "";
     if (mode == "exit") {
