@@ -4,6 +4,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-dependencies.sh
+if [[ "$(uname)" == "Darwin" ]]; then
+    export CMAKE_PREFIX_PATH="$(brew --prefix qt)${CMAKE_PREFIX_PATH:+:$CMAKE_PREFIX_PATH}"
+fi
 cmake --preset release
 cmake --build --preset release --target mirvo
 if [[ "$(uname)" == "Darwin" ]]; then
