@@ -5,116 +5,93 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QtTest>
 
 using namespace mirvo;
 using namespace Qt::Literals::StringLiterals;
 
+namespace {
+
+// Creates `entry` below `root`, marked as `ls -F` does: "name*" an executable file, "name/" a folder,
+// "name" a plain file.
+void makeEntry(const QDir& root, const QString& entry)
+{
+    const bool folder = entry.endsWith(u'/');
+    const bool executable = entry.endsWith(u'*');
+    const QString path = root.filePath(folder || executable ? entry.chopped(1) : entry);
+    QVERIFY(QDir().mkpath(folder ? path : QFileInfo(path).path()));
+    if (folder)
+        return;
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.setPermissions(executable ? QFile::ReadOwner | QFile::ExeOwner : QFile::ReadOwner));
+}
+
+} // namespace
+
 class tst_ToolLocator : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void defaultDirectoryWithoutToolsFindsNothing();
-    void dataDirectoryLocatorSearchesItsToolsFolder();
-    void fileWithoutExecutePermissionIsNotFound();
-    void directoryNamedLikeAToolIsNotFound();
-    void earlierDirectoryWins();
-    void emptyListFindsNothing();
-    void fixedValues();
-
-private:
-    static QString makeFile(const QString& directory, const QString& name,
-                            QFileDevice::Permissions permissions);
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void searchesItsOwnDirectories();
+    void finds_data();
+    void finds();
 };
 
-void tst_ToolLocator::initTestCase()
+void tst_ToolLocator::searchesItsOwnDirectories()
 {
-    QStandardPaths::setTestModeEnabled(true);
-}
-
-QString tst_ToolLocator::makeFile(const QString& directory, const QString& name,
-                                  QFileDevice::Permissions permissions)
-{
-    QDir().mkpath(directory);
-    QFile file(QDir(directory).filePath(name));
-    if (!file.open(QIODevice::WriteOnly))
-        qFatal("cannot create a test file");
-    file.write("#!/bin/sh\n");
-    file.close();
-    file.setPermissions(permissions);
-    return file.fileName();
-}
-
-void tst_ToolLocator::defaultDirectoryWithoutToolsFindsNothing()
-{
-    const QString defaultDirectory = ToolLocator::defaultToolsDirectory();
-    QVERIFY(defaultDirectory.endsWith(u"/Mirvo/Tools"_s));
-    QDir(defaultDirectory).removeRecursively();
-
-    const ToolLocator locator;
-    QCOMPARE(locator.directories(), QStringList{defaultDirectory});
-    QCOMPARE(locator.find(u"ipatool"_s), std::nullopt);
+    const QDir defaultDirectory(ToolLocator::defaultToolsDirectory());
+    const auto removeTools = qScopeGuard([defaultDirectory] { QDir(defaultDirectory).removeRecursively(); });
+    QVERIFY(QDir(defaultDirectory).removeRecursively());
     try {
-        locator.require(u"ios"_s);
+        ToolLocator().require(u"ios"_s);
         QFAIL("a missing tool was found");
     } catch (const MirvoError& error) {
         QCOMPARE(error, MirvoError::missingTool(u"ios"_s));
     }
-}
 
-void tst_ToolLocator::dataDirectoryLocatorSearchesItsToolsFolder()
-{
+    makeEntry(defaultDirectory, u"ios*"_s);
+    QCOMPARE(ToolLocator().find(u"ios"_s), std::optional(defaultDirectory.filePath(u"ios"_s)));
+    // A given list is used as it is, even an empty one.
+    QCOMPARE(ToolLocator(QStringList{}).find(u"ios"_s), std::nullopt);
+
     const test::TemporaryDataDirectory data;
-    const QString tool = makeFile(data.filePath(u"Tools"_s), u"ios"_s, QFile::ReadOwner | QFile::ExeOwner);
-    const ToolLocator locator = ToolLocator::inDataDirectory(data.path());
-    QCOMPARE(locator.find(u"ios"_s), std::optional<QString>(tool));
-    QCOMPARE(locator.require(u"ios"_s), tool);
-    QCOMPARE(locator.find(u"ipatool"_s), std::nullopt);
+    makeEntry(QDir(data.path()), u"Tools/ipatool*"_s);
+    QCOMPARE(ToolLocator::inDataDirectory(data.path()).find(u"ipatool"_s),
+             std::optional(data.filePath(u"Tools/ipatool"_s)));
 }
 
-void tst_ToolLocator::fileWithoutExecutePermissionIsNotFound()
+void tst_ToolLocator::finds_data()
 {
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QStringList>("searched");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("not executable") << QStringList{u"a/ios"_s} << QStringList{u"a"_s} << QString();
+    QTest::newRow("folder named like the tool")
+        << QStringList{u"a/ios/"_s} << QStringList{u"a"_s} << QString();
+    QTest::newRow("earlier directory wins")
+        << QStringList{u"first/ios*"_s, u"second/ios*"_s}
+        << QStringList{u"missing"_s, u"second"_s, u"first"_s} << u"second/ios"_s;
+}
+
+void tst_ToolLocator::finds()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(QStringList, searched);
+    QFETCH(QString, expected);
     const test::TemporaryDataDirectory data;
-    makeFile(data.path(), u"ipatool"_s, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
-    QCOMPARE(ToolLocator(QStringList{data.path()}).find(u"ipatool"_s), std::nullopt);
-}
-
-void tst_ToolLocator::directoryNamedLikeAToolIsNotFound()
-{
-    const test::TemporaryDataDirectory data;
-    QVERIFY(QDir(data.path()).mkdir(u"ios"_s));
-    QCOMPARE(ToolLocator(QStringList{data.path()}).find(u"ios"_s), std::nullopt);
-}
-
-void tst_ToolLocator::earlierDirectoryWins()
-{
-    const test::TemporaryDataDirectory data;
-    const QString first = data.filePath(u"first"_s);
-    const QString second = data.filePath(u"second"_s);
-    const QString missing = data.filePath(u"missing"_s);
-    const auto executable = QFile::ReadOwner | QFile::ExeOwner;
-    const QString inFirst = makeFile(first, u"ios"_s, executable);
-    const QString inSecond = makeFile(second, u"ios"_s, executable);
-
-    QCOMPARE(ToolLocator(QStringList{missing, first, second}).find(u"ios"_s),
-             std::optional<QString>(inFirst));
-    QCOMPARE(ToolLocator(QStringList{second, first}).find(u"ios"_s), std::optional<QString>(inSecond));
-}
-
-void tst_ToolLocator::emptyListFindsNothing()
-{
-    const ToolLocator locator(QStringList{});
-    QVERIFY(locator.directories().isEmpty());
-    QCOMPARE(locator.find(u"ios"_s), std::nullopt);
-    QVERIFY_THROWS_EXCEPTION(MirvoError, locator.require(u"ipatool"_s));
-}
-
-void tst_ToolLocator::fixedValues()
-{
-    QCOMPARE(ToolLocator::required(), (QStringList{u"ipatool"_s, u"ios"_s}));
-    QCOMPARE(ToolLocator::minimumIPAToolVersion(), (QList<int>{2, 3, 2}));
+    const QDir root(data.path());
+    for (const QString& entry : std::as_const(entries))
+        makeEntry(root, entry);
+    QStringList directories;
+    for (const QString& directory : std::as_const(searched))
+        directories.append(root.filePath(directory));
+    QCOMPARE(ToolLocator(directories).find(u"ios"_s),
+             expected.isEmpty() ? std::nullopt : std::optional(root.filePath(expected)));
 }
 
 QTEST_GUILESS_MAIN(tst_ToolLocator)
