@@ -148,6 +148,14 @@ QString jsonEscaped(const QString& text)
     return QString::fromUtf8(array.mid(2, array.size() - 4));
 }
 
+// Go's JSON encoder also escapes the HTML characters.
+QString goJSONEscaped(const QString& text)
+{
+    QString escaped = jsonEscaped(text);
+    escaped.replace(u'&', u"\\u0026"_s).replace(u'<', u"\\u003c"_s).replace(u'>', u"\\u003e"_s);
+    return escaped;
+}
+
 } // namespace
 
 ToolService::ToolService(std::shared_ptr<CommandRunning> runner, ToolLocator locator)
@@ -404,10 +412,11 @@ QCoro::Task<> ToolService::install(QString ipa, Device device, OutputHandler onO
     // go-ios reports some failures with exit status 0. It also echoes the IPA's path, whose own words
     // (a file named "error.ipa") must not pass for a failure.
     const QString escapedPath = jsonEscaped(path);
+    const QString goEscapedPath = goJSONEscaped(path);
     const QStringList lines = output.split(lineBreaks());
     for (const QString& line : lines) {
         QString scanned = line;
-        scanned.remove(path).remove(escapedPath);
+        scanned.remove(path).remove(escapedPath).remove(goEscapedPath);
         if (installErrorWord().match(scanned).hasMatch())
             throw MirvoError::commandFailed(OutputParser::friendlyError(line));
     }

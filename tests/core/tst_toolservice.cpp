@@ -215,6 +215,7 @@ void tst_ToolService::outcomes_data()
     row("error words inside longer words, capital extension", "install", "install-noisy", "", "", 1,
         "App.IPA");
     row("error words in the file name", "install", "", "", "", 1, "Fatal \"Error\".ipa");
+    row("error words in a file name that Go escapes", "install", "", "", "", 1, "R&D failed.ipa");
     row("failed line with exit status 0", "install", "install-failed-exit-zero", "command failed",
         "iOS не приняла подпись IPA. Нужен оригинальный пакет с лицензией вашего Apple ID.", 1);
     row("folder named .ipa", "install", "", "message", emptyIPA, 0, "folder.ipa/");

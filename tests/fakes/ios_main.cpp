@@ -37,7 +37,10 @@ void log(const QString& level, const QString& message, QList<fake::Field> attrib
 {
     QList<fake::Field> fields{{u"time"_s, fake::timestamp()}, {u"level"_s, level}, {u"msg"_s, message}};
     fields.append(attributes);
-    fake::err(fake::jsonLine(fields));
+    // Go's JSON encoder escapes the HTML characters in strings.
+    QString line = fake::jsonLine(fields);
+    line.replace(u'&', u"\\u0026"_s).replace(u'<', u"\\u003c"_s).replace(u'>', u"\\u003e"_s);
+    fake::err(line);
 }
 
 void warnAboutAgent()
