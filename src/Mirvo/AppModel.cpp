@@ -236,18 +236,12 @@ QVariant AppModel::loginStageValue() const
 
 void AppModel::setPage(Page value)
 {
-    if (m_page == value)
-        return;
-    m_page = value;
-    Q_EMIT pageChanged();
+    assign(m_page, value, &AppModel::pageChanged);
 }
 
 void AppModel::setAdvancedMode(bool value)
 {
-    const bool changed = m_advancedMode != value;
-    m_advancedMode = value;
-    if (changed)
-        Q_EMIT advancedModeChanged();
+    assign(m_advancedMode, value, &AppModel::advancedModeChanged);
     if (m_environment.settings)
         m_environment.settings->setValue(u"advancedMode"_s, value);
     if (!value && !m_busy)
@@ -256,348 +250,222 @@ void AppModel::setAdvancedMode(bool value)
 
 void AppModel::setSearch(const QString& value)
 {
-    const bool changed = m_search != value;
-    m_search = value;
-    if (changed)
-        Q_EMIT searchChanged();
+    assign(m_search, value, &AppModel::searchChanged);
     updateFilteredApps();
 }
 
 void AppModel::setTopSearch(const QString& value)
 {
-    const bool changed = m_topSearch != value;
-    m_topSearch = value;
-    if (changed)
-        Q_EMIT topSearchChanged();
+    assign(m_topSearch, value, &AppModel::topSearchChanged);
     updateFilteredTopApps();
 }
 
 void AppModel::setCatalogApps(const QList<CatalogApp>& value)
 {
-    const bool changed = m_catalogApps != value;
-    m_catalogApps = value;
-    if (changed)
-        Q_EMIT catalogAppsChanged();
+    assign(m_catalogApps, value, &AppModel::catalogAppsChanged);
     updateFilteredApps();
 }
 
 void AppModel::setFilteredApps(const QList<CatalogApp>& value)
 {
-    if (m_filteredApps == value)
-        return;
-    m_filteredApps = value;
-    Q_EMIT filteredAppsChanged();
+    assign(m_filteredApps, value, &AppModel::filteredAppsChanged);
 }
 
 void AppModel::setSelectedCatalogAppIDs(const QSet<QString>& value)
 {
-    if (m_selectedCatalogAppIDs == value)
-        return;
-    m_selectedCatalogAppIDs = value;
-    Q_EMIT selectedCatalogAppIDsChanged();
+    assign(m_selectedCatalogAppIDs, value, &AppModel::selectedCatalogAppIDsChanged);
 }
 
 void AppModel::setCatalogLoading(bool value)
 {
-    if (m_catalogLoading == value)
-        return;
-    m_catalogLoading = value;
-    Q_EMIT catalogLoadingChanged();
+    assign(m_catalogLoading, value, &AppModel::catalogLoadingChanged);
 }
 
 void AppModel::setCatalogUpdatedAt(const QDateTime& value)
 {
-    if (m_catalogUpdatedAt == value)
-        return;
-    m_catalogUpdatedAt = value;
-    Q_EMIT catalogUpdatedAtChanged();
+    assign(m_catalogUpdatedAt, value, &AppModel::catalogUpdatedAtChanged);
 }
 
 void AppModel::setTopApps(const QList<TopApp>& value)
 {
-    const bool changed = m_topApps != value;
-    m_topApps = value;
-    if (changed)
-        Q_EMIT topAppsChanged();
+    assign(m_topApps, value, &AppModel::topAppsChanged);
     updateFilteredTopApps();
 }
 
 void AppModel::setFilteredTopApps(const QList<TopApp>& value)
 {
-    if (m_filteredTopApps == value)
-        return;
-    m_filteredTopApps = value;
-    Q_EMIT filteredTopAppsChanged();
+    assign(m_filteredTopApps, value, &AppModel::filteredTopAppsChanged);
 }
 
 void AppModel::setTopAppsLoading(bool value)
 {
-    if (m_topAppsLoading == value)
-        return;
-    m_topAppsLoading = value;
-    Q_EMIT topAppsLoadingChanged();
+    assign(m_topAppsLoading, value, &AppModel::topAppsLoadingChanged);
 }
 
 void AppModel::setDevices(const QList<Device>& value)
 {
-    if (m_devices == value)
-        return;
-    m_devices = value;
-    Q_EMIT devicesChanged();
-    Q_EMIT readinessChanged();
+    if (assign(m_devices, value, &AppModel::devicesChanged))
+        Q_EMIT readinessChanged();
 }
 
 void AppModel::setSelectedDeviceID(const QString& value)
 {
-    if (m_selectedDeviceID == value)
-        return;
-    m_selectedDeviceID = value;
-    Q_EMIT selectedDeviceIDChanged();
-    Q_EMIT readinessChanged();
+    if (assign(m_selectedDeviceID, value, &AppModel::selectedDeviceIDChanged))
+        Q_EMIT readinessChanged();
 }
 
 void AppModel::setDeviceError(const QString& value)
 {
-    if (m_deviceError == value)
-        return;
-    m_deviceError = value;
-    Q_EMIT deviceErrorChanged();
+    assign(m_deviceError, value, &AppModel::deviceErrorChanged);
 }
 
 void AppModel::setRefreshing(bool value)
 {
-    if (m_refreshing == value)
-        return;
-    m_refreshing = value;
-    Q_EMIT refreshingChanged();
+    assign(m_refreshing, value, &AppModel::refreshingChanged);
 }
 
 void AppModel::setAccountModal(AccountModal value)
 {
-    if (m_accountModal == value)
-        return;
-    m_accountModal = value;
-    Q_EMIT accountModalChanged();
+    assign(m_accountModal, value, &AppModel::accountModalChanged);
 }
 
 void AppModel::setAccount(const QString& value)
 {
-    if (m_account == value)
-        return;
-    m_account = value;
-    Q_EMIT accountChanged();
-    Q_EMIT readinessChanged();
+    if (assign(m_account, value, &AppModel::accountChanged))
+        Q_EMIT readinessChanged();
 }
 
 void AppModel::setMissingTools(const QStringList& value)
 {
-    if (m_missingTools == value)
-        return;
-    m_missingTools = value;
-    Q_EMIT missingToolsChanged();
-    Q_EMIT readinessChanged();
+    if (assign(m_missingTools, value, &AppModel::missingToolsChanged))
+        Q_EMIT readinessChanged();
 }
 
 void AppModel::setVersions(const QMap<QString, QString>& value)
 {
-    if (m_versions == value)
-        return;
-    m_versions = value;
-    Q_EMIT versionsChanged();
+    assign(m_versions, value, &AppModel::versionsChanged);
 }
 
 void AppModel::setIpatoolNeedsUpdate(bool value)
 {
-    if (m_ipatoolNeedsUpdate == value)
-        return;
-    m_ipatoolNeedsUpdate = value;
-    Q_EMIT ipatoolNeedsUpdateChanged();
-    Q_EMIT readinessChanged();
+    if (assign(m_ipatoolNeedsUpdate, value, &AppModel::ipatoolNeedsUpdateChanged))
+        Q_EMIT readinessChanged();
 }
 
 void AppModel::setBusy(bool value)
 {
-    if (m_busy == value)
-        return;
-    m_busy = value;
-    Q_EMIT busyChanged();
-    Q_EMIT readinessChanged();
+    if (assign(m_busy, value, &AppModel::busyChanged))
+        Q_EMIT readinessChanged();
 }
 
 void AppModel::setOperationTitle(const QString& value)
 {
-    if (m_operationTitle == value)
-        return;
-    m_operationTitle = value;
-    Q_EMIT operationTitleChanged();
+    assign(m_operationTitle, value, &AppModel::operationTitleChanged);
 }
 
 void AppModel::setOperationStage(const QString& value)
 {
-    if (m_operationStage == value)
-        return;
-    m_operationStage = value;
-    Q_EMIT operationStageChanged();
+    assign(m_operationStage, value, &AppModel::operationStageChanged);
 }
 
 void AppModel::setActiveProgressStage(OperationProgressStage value)
 {
-    if (m_activeProgressStage == value)
-        return;
-    m_activeProgressStage = value;
-    Q_EMIT activeProgressStageChanged();
+    assign(m_activeProgressStage, value, &AppModel::activeProgressStageChanged);
 }
 
 void AppModel::setDownloadProgress(const std::optional<double>& value)
 {
-    if (m_downloadProgress == value)
-        return;
-    m_downloadProgress = value;
-    Q_EMIT downloadProgressChanged();
+    assign(m_downloadProgress, value, &AppModel::downloadProgressChanged);
 }
 
 void AppModel::setInstallProgress(const std::optional<double>& value)
 {
-    if (m_installProgress == value)
-        return;
-    m_installProgress = value;
-    Q_EMIT installProgressChanged();
+    assign(m_installProgress, value, &AppModel::installProgressChanged);
 }
 
 void AppModel::setDownloadedBytes(qint64 value)
 {
-    if (m_downloadedBytes == value)
-        return;
-    m_downloadedBytes = value;
-    Q_EMIT downloadedBytesChanged();
+    assign(m_downloadedBytes, value, &AppModel::downloadedBytesChanged);
 }
 
 void AppModel::setDownloadTotalBytes(qint64 value)
 {
-    if (m_downloadTotalBytes == value)
-        return;
-    m_downloadTotalBytes = value;
-    Q_EMIT downloadTotalBytesChanged();
+    assign(m_downloadTotalBytes, value, &AppModel::downloadTotalBytesChanged);
 }
 
 void AppModel::setActiveCatalogAppID(const QString& value)
 {
-    if (m_activeCatalogAppID == value)
-        return;
-    m_activeCatalogAppID = value;
-    Q_EMIT activeCatalogAppIDChanged();
+    assign(m_activeCatalogAppID, value, &AppModel::activeCatalogAppIDChanged);
 }
 
 void AppModel::setBatchInstallProgress(const std::optional<BatchInstallProgress>& value)
 {
-    if (m_batchInstallProgress == value)
-        return;
-    m_batchInstallProgress = value;
-    Q_EMIT batchInstallProgressChanged();
+    assign(m_batchInstallProgress, value, &AppModel::batchInstallProgressChanged);
 }
 
 void AppModel::setToolsInstalling(bool value)
 {
-    if (m_toolsInstalling == value)
-        return;
-    m_toolsInstalling = value;
-    Q_EMIT toolsInstallingChanged();
+    assign(m_toolsInstalling, value, &AppModel::toolsInstallingChanged);
 }
 
 void AppModel::setComponentsChecking(bool value)
 {
-    if (m_componentsChecking == value)
-        return;
-    m_componentsChecking = value;
-    Q_EMIT componentsCheckingChanged();
+    assign(m_componentsChecking, value, &AppModel::componentsCheckingChanged);
 }
 
 void AppModel::setToolsStage(const QString& value)
 {
-    if (m_toolsStage == value)
-        return;
-    m_toolsStage = value;
-    Q_EMIT toolsStageChanged();
+    assign(m_toolsStage, value, &AppModel::toolsStageChanged);
 }
 
 void AppModel::setAlert(const QString& value)
 {
-    if (m_alert == value)
-        return;
-    m_alert = value;
-    Q_EMIT alertChanged();
+    assign(m_alert, value, &AppModel::alertChanged);
 }
 
 void AppModel::setNotice(const QString& value)
 {
-    if (m_notice == value)
-        return;
-    m_notice = value;
-    Q_EMIT noticeChanged();
+    assign(m_notice, value, &AppModel::noticeChanged);
 }
 
 void AppModel::setNoticeIsError(bool value)
 {
-    if (m_noticeIsError == value)
-        return;
-    m_noticeIsError = value;
-    Q_EMIT noticeIsErrorChanged();
+    assign(m_noticeIsError, value, &AppModel::noticeIsErrorChanged);
 }
 
 void AppModel::setUpdateDialog(const std::optional<UpdateDialogState>& value)
 {
-    if (m_updateDialog == value)
-        return;
-    m_updateDialog = value;
-    Q_EMIT updateDialogChanged();
+    assign(m_updateDialog, value, &AppModel::updateDialogChanged);
 }
 
 void AppModel::setUpdateChecking(bool value)
 {
-    if (m_updateChecking == value)
-        return;
-    m_updateChecking = value;
-    Q_EMIT updateCheckingChanged();
+    assign(m_updateChecking, value, &AppModel::updateCheckingChanged);
 }
 
 void AppModel::setCacheSizeBytes(qint64 value)
 {
-    if (m_cacheSizeBytes == value)
-        return;
-    m_cacheSizeBytes = value;
-    Q_EMIT cacheSizeBytesChanged();
+    assign(m_cacheSizeBytes, value, &AppModel::cacheSizeBytesChanged);
 }
 
 void AppModel::setCacheClearing(bool value)
 {
-    if (m_cacheClearing == value)
-        return;
-    m_cacheClearing = value;
-    Q_EMIT cacheClearingChanged();
+    assign(m_cacheClearing, value, &AppModel::cacheClearingChanged);
 }
 
 void AppModel::setRequest(const std::optional<InstallRequest>& value)
 {
-    if (m_request == value)
-        return;
-    m_request = value;
-    Q_EMIT requestChanged();
+    assign(m_request, value, &AppModel::requestChanged);
 }
 
 void AppModel::setLoginStage(const AuthenticationEvent& value)
 {
-    if (m_loginStage == value)
-        return;
-    m_loginStage = value;
-    Q_EMIT loginStageChanged();
+    assign(m_loginStage, value, &AppModel::loginStageChanged);
 }
 
 void AppModel::setLoginStarted(bool value)
 {
-    if (m_loginStarted == value)
-        return;
-    m_loginStarted = value;
-    Q_EMIT loginStartedChanged();
+    assign(m_loginStarted, value, &AppModel::loginStartedChanged);
 }
 
 } // namespace mirvo

@@ -283,6 +283,15 @@ private:
     friend class tst_AppModel;
 
     void openStore();
+    // Stores `value` and emits `changed` when it differs; tells whether it did.
+    template <typename T> bool assign(T& member, const T& value, void (AppModel::*changed)())
+    {
+        if (member == value)
+            return false;
+        member = value;
+        Q_EMIT(this->*changed)();
+        return true;
+    }
     void updateFilteredApps();
     void updateFilteredTopApps();
     QCoro::Task<> runUpdateCheck(std::stop_token stop);
