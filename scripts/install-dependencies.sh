@@ -4,7 +4,7 @@ set -euo pipefail
 
 debian_packages=(
     clang cmake ninja-build pkg-config zlib1g-dev
-    qt6-base-dev qt6-declarative-dev qcoro-qt6-dev
+    qt6-base-dev qt6-declarative-dev qt6-declarative-dev-tools qcoro-qt6-dev
     qml6-module-qtqml qml6-module-qtqml-workerscript qml6-module-qtqml-models
     qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-templates
     qml6-module-qtquick-controls qml6-module-qtquick-layouts

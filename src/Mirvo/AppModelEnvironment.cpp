@@ -1,9 +1,7 @@
 #include "AppModelEnvironment.h"
 
-#include "NetworkHttpClient.h"
 #include "ProcessRunner.h"
 
-#include <QDesktopServices>
 #include <QStandardPaths>
 
 using namespace Qt::Literals::StringLiterals;
@@ -18,9 +16,7 @@ AppModelEnvironment AppModelEnvironment::production()
         environment.dataRoot = applicationSupport + u"/Mirvo"_s;
     environment.bundleInfo = BundleInfo::main();
     environment.settings = std::make_shared<QSettings>();
-    environment.httpClient = std::make_shared<NetworkHttpClient>();
     environment.runner = std::make_shared<ProcessRunner>();
-    environment.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     return environment;
 }
 

@@ -4,15 +4,12 @@
 
 #include <QSettings>
 #include <QString>
-#include <QUrl>
 
-#include <functional>
 #include <memory>
 
 namespace mirvo {
 
 class CommandRunning;
-class HttpClient;
 
 // The platform pieces the application model is built on. Production uses the real ones; tests inject their
 // own.
@@ -20,9 +17,7 @@ struct AppModelEnvironment {
     QString dataRoot; // the data directory; empty when the system reports none
     BundleInfo bundleInfo;
     std::shared_ptr<QSettings> settings;
-    std::shared_ptr<HttpClient> httpClient;
     std::shared_ptr<CommandRunning> runner; // runs ipatool and go-ios
-    std::function<bool(const QUrl&)> openUrl;
 
     static AppModelEnvironment production();
 };

@@ -1,17 +1,33 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
+#include <QtQml/qqmlregistration.h>
 
 namespace mirvo {
 
-// What the update dialog shows.
+// What the update dialog shows. `None` is how QML sees a closed dialog.
 struct UpdateDialogState {
-    enum class Kind { Available, Current, Failure, Checking };
+    Q_GADGET
+    QML_VALUE_TYPE(updateDialogState)
+    Q_PROPERTY(Kind kind MEMBER kind)
+    Q_PROPERTY(QString text MEMBER text)
 
-    Kind kind = Kind::Checking;
+public:
+    enum class Kind { None, Available, Current, Failure, Checking };
+    Q_ENUM(Kind)
+
+    Kind kind = Kind::None;
     QString text; // the running version for Current, the message for Failure
 
     bool operator==(const UpdateDialogState&) const = default;
 };
+
+// Gives QML the kinds as UpdateDialogState.Available and so on.
+namespace UpdateDialogStateForeign {
+Q_NAMESPACE
+QML_FOREIGN_NAMESPACE(mirvo::UpdateDialogState)
+QML_NAMED_ELEMENT(UpdateDialogState)
+} // namespace UpdateDialogStateForeign
 
 } // namespace mirvo

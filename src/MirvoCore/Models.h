@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QMetaType>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -103,6 +104,13 @@ std::optional<DeviceTransport> deviceTransportFromRawValue(const QString& raw);
 
 // One connected iPhone as go-ios reports it.
 struct Device {
+    Q_GADGET
+    Q_PROPERTY(QString id MEMBER id)
+    Q_PROPERTY(QString name MEMBER name)
+    Q_PROPERTY(QString version MEMBER version)
+    Q_PROPERTY(bool ready MEMBER ready)
+
+public:
     QString id;
     QString name;
     QString version;

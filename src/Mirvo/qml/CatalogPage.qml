@@ -21,7 +21,7 @@ Item {
 
             PageHeading {
                 objectName: "catalogHeading"
-                title: "Приложения"
+                title: AppModel.pageTitle(AppModel.Catalog)
             }
 
             Item {

@@ -32,9 +32,9 @@ ApplicationWindow {
             title: "Сольвена"
 
             MenuItem {
-                text: AppModel.updateChecking ? "Проверяем обновления…" : "Проверить обновления…"
-                enabled: !AppModel.updateChecking
-                onTriggered: AppModel.checkForUpdatesFromMenu()
+                text: AppModel.updates.checking ? "Проверяем обновления…" : "Проверить обновления…"
+                enabled: !AppModel.updates.checking
+                onTriggered: AppModel.updates.checkFromMenu()
             }
             MenuSeparator {}
             MenuItem {

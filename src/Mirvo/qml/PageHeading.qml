@@ -4,6 +4,8 @@ import QtQuick.Layouts
 import Mirvo
 
 ColumnLayout {
+    id: heading
+
     property alias title: titleLabel.text
     property string subtitle: ""
 
@@ -18,7 +20,7 @@ ColumnLayout {
 
     Label {
         visible: text.length > 0
-        text: subtitle
+        text: heading.subtitle
         font.pixelSize: 14
         color: Theme.muted
         wrapMode: Text.Wrap

@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls
 import QtQuick.Layouts
 import Mirvo
 
@@ -11,7 +10,7 @@ Item {
 
         PageHeading {
             Layout.fillWidth: true
-            title: "Настройки"
+            title: AppModel.pageTitle(AppModel.Settings)
             subtitle: "Проверка компонентов для работы приложения."
         }
 

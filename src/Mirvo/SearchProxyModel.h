@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QSortFilterProxyModel>
+#include <QtQml/qqmlregistration.h>
+
+namespace mirvo {
+
+class SearchableListModel;
+
+// The rows of a searchable list that match `search`, in the source's order. A new search refilters here;
+// the source list never changes for it.
+class SearchProxyModel : public QSortFilterProxyModel {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("Owned by the catalog")
+    Q_PROPERTY(QString search READ search WRITE setSearch NOTIFY searchChanged)
+    Q_PROPERTY(int count READ count NOTIFY countChanged)
+
+public:
+    explicit SearchProxyModel(SearchableListModel* source, QObject* parent = nullptr);
+
+    const QString& search() const { return m_search; }
+    void setSearch(const QString& search);
+    int count() const { return rowCount(); }
+
+Q_SIGNALS:
+    void searchChanged();
+    void countChanged();
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+
+private:
+    SearchableListModel* m_source;
+    QString m_search;
+    QString m_normalizedQuery;
+};
+
+} // namespace mirvo

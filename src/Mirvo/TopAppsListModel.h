@@ -1,0 +1,40 @@
+#pragma once
+
+#include "Models.h"
+#include "SearchableListModel.h"
+
+#include <QList>
+#include <QtQml/qqmlregistration.h>
+
+namespace mirvo {
+
+// The short list of popular apps as rows.
+class TopAppsListModel : public SearchableListModel {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("Owned by the catalog")
+
+public:
+    enum Role {
+        IdRole = Qt::UserRole + 1,
+        NameRole,
+        CategoryRole, // trimmed; "Без категории" when empty
+        IconURLRole,
+    };
+    Q_ENUM(Role)
+
+    using SearchableListModel::SearchableListModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QHash<int, QByteArray> roleNames() const override;
+    bool rowMatches(int row, const QString& normalizedQuery) const override;
+
+    const QList<TopApp>& apps() const { return m_apps; }
+    void setApps(const QList<TopApp>& apps);
+
+private:
+    QList<TopApp> m_apps;
+};
+
+} // namespace mirvo

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "AppModelEnvironment.h"
+#include "TemporaryDataDirectory.h"
+
+#include <QVariantMap>
+
+#include <memory>
+
+namespace mirvo::test {
+
+// A model environment inside `dir`: the data directory "Mirvo" and an empty settings file beside it.
+inline AppModelEnvironment modelEnvironment(const TemporaryDataDirectory& dir, QVariantMap bundle = {})
+{
+    AppModelEnvironment environment;
+    environment.dataRoot = dir.filePath(QStringLiteral("Mirvo"));
+    environment.bundleInfo = BundleInfo(std::move(bundle));
+    environment.settings =
+        std::make_shared<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    environment.settings->clear();
+    return environment;
+}
+
+} // namespace mirvo::test
