@@ -3,6 +3,7 @@
 #include "AppModelEnvironment.h"
 #include "TemporaryDataDirectory.h"
 
+#include <QFile>
 #include <QVariantMap>
 
 #include <memory>
@@ -18,6 +19,17 @@ inline AppModelEnvironment modelEnvironment(const TemporaryDataDirectory& dir, Q
     environment.settings =
         std::make_shared<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
     environment.settings->clear();
+    return environment;
+}
+
+// The same, but with a file where the data directory should be.
+inline AppModelEnvironment blockedModelEnvironment(const TemporaryDataDirectory& dir)
+{
+    AppModelEnvironment environment = modelEnvironment(dir);
+    environment.dataRoot = dir.filePath(QStringLiteral("blocked"));
+    QFile blocker(environment.dataRoot);
+    if (!blocker.open(QIODevice::WriteOnly))
+        qFatal("cannot create %s", qPrintable(blocker.fileName()));
     return environment;
 }
 

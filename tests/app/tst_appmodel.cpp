@@ -43,12 +43,8 @@ void tst_AppModel::opensTheStoreInTheDataDirectory()
 
 void tst_AppModel::dataDirectoryBlockedByAFile()
 {
-    AppModelEnvironment environment = test::modelEnvironment(m_dir);
-    environment.dataRoot = m_dir.filePath(u"blocked"_s);
-    QFile blocker(environment.dataRoot);
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-
+    AppModelEnvironment environment = test::blockedModelEnvironment(m_dir);
+    const QString blocked = environment.dataRoot;
     AppModel model(std::move(environment));
     QVERIFY(!model.store().has_value());
     const QString prefix = u"Не удалось открыть локальное хранилище: "_s;
@@ -58,7 +54,7 @@ void tst_AppModel::dataDirectoryBlockedByAFile()
     // Everything else in place, the missing store alone keeps downloads off.
     model.account()->setEmail(u"jane@example.com"_s);
     QVERIFY(!model.canDownload());
-    QVERIFY(QFileInfo(blocker.fileName()).isFile());
+    QVERIFY(QFileInfo(blocked).isFile());
 }
 
 void tst_AppModel::advancedModeFromTheUserDefault_data()

@@ -57,13 +57,7 @@ void tst_MainWindow::showsThePlaceholderThenTheCatalog()
 
 void tst_MainWindow::showsTheStoreAlert()
 {
-    AppModelEnvironment environment = test::modelEnvironment(m_dir);
-    environment.dataRoot = m_dir.filePath(u"blocked"_s);
-    QFile blocker(environment.dataRoot);
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-
-    AppModel model(std::move(environment));
+    AppModel model(test::blockedModelEnvironment(m_dir));
     AppModel::setInstance(&model);
     QQmlApplicationEngine engine;
     QQuickWindow* window = load(engine);

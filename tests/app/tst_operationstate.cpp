@@ -1,6 +1,5 @@
 #include "AppModel.h"
-#include "CancelledError.h"
-#include "Sleep.h"
+#include "SleepUntilStopped.h"
 #include "TestEnvironment.h"
 
 #include <QtTest>
@@ -11,19 +10,6 @@ using namespace mirvo;
 using namespace Qt::Literals::StringLiterals;
 
 using Stage = OperationState::ProgressStage;
-
-namespace {
-
-QCoro::Task<> sleepUntilStopped(std::shared_ptr<bool> cancelled, std::stop_token stop)
-{
-    try {
-        co_await sleepFor(60, stop);
-    } catch (const CancelledError&) {
-        *cancelled = true;
-    }
-}
-
-} // namespace
 
 // Progress reports from the tools' reading threads, and the user's stop.
 class tst_OperationState : public QObject {
@@ -133,7 +119,7 @@ void tst_OperationState::stop()
 
     auto wasCancelled = std::make_shared<bool>(false);
     operation->setTask(TaskHandle::start(
-        [wasCancelled](std::stop_token stop) { return sleepUntilStopped(wasCancelled, stop); }));
+        [wasCancelled](std::stop_token stop) { return test::sleepUntilStopped(stop, wasCancelled); }));
     operation->stop();
     QCOMPARE(operation->stage(), u"Останавливаем…"_s);
     QTRY_VERIFY(operation->task().isFinished());

@@ -1,24 +1,12 @@
 #include "AwaitTask.h"
 #include "CancelledError.h"
 #include "Sleep.h"
+#include "SleepUntilStopped.h"
 #include "TaskHandle.h"
 
 #include <QtTest>
 
 using namespace mirvo;
-
-namespace {
-
-QCoro::Task<> sleepUntilStopped(std::stop_token stop, bool* cancelled)
-{
-    try {
-        co_await sleepFor(3600, stop);
-    } catch (const CancelledError&) {
-        *cancelled = true;
-    }
-}
-
-} // namespace
 
 class tst_Tasks : public QObject {
     Q_OBJECT
@@ -50,9 +38,9 @@ private Q_SLOTS:
 
     void cancellingAHandleStopsItsTask()
     {
-        bool cancelled = false;
+        auto cancelled = std::make_shared<bool>(false);
         const TaskHandle handle = TaskHandle::start(
-            [&cancelled](std::stop_token stop) { return sleepUntilStopped(stop, &cancelled); });
+            [cancelled](std::stop_token stop) { return test::sleepUntilStopped(stop, cancelled); });
         QVERIFY(!handle.isFinished());
         const TaskHandle other = TaskHandle::start([](std::stop_token stop) { return sleepFor(0, stop); });
         QVERIFY(other.serial() != handle.serial());
@@ -60,23 +48,23 @@ private Q_SLOTS:
         handle.cancel();
         QVERIFY(handle.isCancelled());
         QTRY_VERIFY(handle.isFinished());
-        QVERIFY(cancelled);
+        QVERIFY(*cancelled);
         QTRY_VERIFY(other.isFinished());
         QVERIFY(!other.isCancelled());
     }
 
     void droppingAHandleLetsTheTaskRun()
     {
-        bool cancelled = false;
+        auto cancelled = std::make_shared<bool>(false);
         std::optional<TaskHandle> handle = TaskHandle::start(
-            [&cancelled](std::stop_token stop) { return sleepUntilStopped(stop, &cancelled); });
+            [cancelled](std::stop_token stop) { return test::sleepUntilStopped(stop, cancelled); });
         const TaskHandle copy = *handle;
         handle.reset();
         QTest::qWait(20);
         QVERIFY(!copy.isFinished());
         copy.cancel();
         QTRY_VERIFY(copy.isFinished());
-        QVERIFY(cancelled);
+        QVERIFY(*cancelled);
     }
 };
 
