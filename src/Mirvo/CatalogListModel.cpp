@@ -49,7 +49,7 @@ QVariant CatalogListModel::data(const QModelIndex& index, int role) const
 
 QHash<int, QByteArray> CatalogListModel::roleNames() const
 {
-    return {{IdRole, "id"},           {NameRole, "name"},         {CategoryRole, "category"},
+    return {{IdRole, "appID"},        {NameRole, "name"},         {CategoryRole, "category"},
             {IconURLRole, "iconURL"}, {SelectedRole, "selected"}, {RunningRole, "running"}};
 }
 

@@ -31,7 +31,7 @@ QVariant TopAppsListModel::data(const QModelIndex& index, int role) const
 
 QHash<int, QByteArray> TopAppsListModel::roleNames() const
 {
-    return {{IdRole, "id"}, {NameRole, "name"}, {CategoryRole, "category"}, {IconURLRole, "iconURL"}};
+    return {{IdRole, "appID"}, {NameRole, "name"}, {CategoryRole, "category"}, {IconURLRole, "iconURL"}};
 }
 
 bool TopAppsListModel::rowMatches(int row, const QString& normalizedQuery) const

@@ -19,6 +19,7 @@ class tst_MainWindow : public QObject {
 private Q_SLOTS:
     void showsThePlaceholderThenTheCatalog();
     void showsTheStoreAlert();
+    void catalogListFollowsTheSearch();
 
 private:
     QQuickWindow* load(QQmlApplicationEngine& engine);
@@ -70,6 +71,31 @@ void tst_MainWindow::showsTheStoreAlert()
 
     QMetaObject::invokeMethod(dialog, "close");
     QTRY_VERIFY(model.alert().isEmpty());
+    model.shutdown();
+}
+
+void tst_MainWindow::catalogListFollowsTheSearch()
+{
+    AppModel model(test::modelEnvironment(m_dir));
+    model.setAdvancedMode(true);
+    model.catalog()->updateCatalog({CatalogApp(u"1"_s, u"Сбербанк"_s, u"Финансы"_s, {}, 0, {}, {}, {}),
+                                    CatalogApp(u"2"_s, u"Карты"_s, {}, {}, 0, {}, {}, {})});
+    AppModel::setInstance(&model);
+    QQmlApplicationEngine engine;
+    QQuickWindow* window = load(engine);
+    QVERIFY(window);
+    auto* list = window->findChild<QQuickItem*>(u"catalogList"_s);
+    auto* search = window->findChild<QQuickItem*>(u"catalogSearch"_s);
+    QVERIFY(list && search);
+    QTRY_VERIFY(!model.isStarting());
+    QCOMPARE(list->property("count").toInt(), 2);
+
+    // Typing goes to the catalog's search, and the list shows what matches.
+    search->forceActiveFocus();
+    for (const QChar letter : u"сбер"_s)
+        QTest::sendKeyEvent(QTest::Click, window, Qt::Key_unknown, QString(letter), Qt::NoModifier);
+    QCOMPARE(model.catalog()->search(), u"сбер"_s);
+    QTRY_COMPARE(list->property("count").toInt(), 1);
     model.shutdown();
 }
 

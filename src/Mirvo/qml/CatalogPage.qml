@@ -37,8 +37,32 @@ Item {
             }
         }
 
+        Label {
+            visible: AppModel.advancedMode
+            text: AppModel.catalog.appCountLabel + " · " + AppModel.catalog.updateLabel
+            color: Theme.muted
+        }
+
+        TextField {
+            objectName: "catalogSearch"
+            Layout.fillWidth: true
+            visible: AppModel.advancedMode
+            placeholderText: "Поиск по названию, категории или ID"
+            text: AppModel.catalog.search
+            onTextEdited: AppModel.catalog.search = text
+        }
+
+        CatalogList {
+            objectName: "catalogList"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            visible: AppModel.advancedMode
+            apps: AppModel.catalog.filteredApps
+        }
+
         Item {
             Layout.fillHeight: true
+            visible: !AppModel.advancedMode
         }
     }
 }
