@@ -66,11 +66,6 @@ public:
     ComponentsState* components() { return m_components; }
     OperationState* operation() { return m_operation; }
     UpdatesState* updates() { return m_updates; }
-    const CatalogState* catalog() const { return m_catalog; }
-    const DevicesState* devices() const { return m_devices; }
-    const AccountState* account() const { return m_account; }
-    const ComponentsState* components() const { return m_components; }
-    const OperationState* operation() const { return m_operation; }
 
     // The services the state objects work through. The store is absent when the data directory could not
     // be opened.

@@ -33,7 +33,6 @@ public:
     QHash<int, QByteArray> roleNames() const override;
     bool rowMatches(int row, const QString& normalizedQuery) const override;
 
-    const QList<CatalogApp>& apps() const { return m_apps; }
     // The same IDs in the same order only update the rows (an enrichment); anything else replaces them.
     void setApps(const QList<CatalogApp>& apps);
 

@@ -47,8 +47,6 @@ public:
     SearchProxyModel* filteredApps() { return &m_filteredApps; }
     TopAppsListModel* topApps() { return &m_topApps; }
     SearchProxyModel* filteredTopApps() { return &m_filteredTopApps; }
-    const CatalogListModel& apps() const { return m_apps; }
-    const SearchProxyModel& filteredApps() const { return m_filteredApps; }
 
     // Replaces the catalog; the selection keeps only the IDs still in it.
     void updateCatalog(const QList<CatalogApp>& apps);

@@ -30,7 +30,6 @@ public:
     QHash<int, QByteArray> roleNames() const override;
     bool rowMatches(int row, const QString& normalizedQuery) const override;
 
-    const QList<TopApp>& apps() const { return m_apps; }
     void setApps(const QList<TopApp>& apps);
 
 private:
