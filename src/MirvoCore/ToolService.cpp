@@ -1,6 +1,7 @@
 #include "ToolService.h"
 
 #include "CancelledError.h"
+#include "FileSystem.h"
 #include "MirvoError.h"
 #include "OutputParser.h"
 #include "SystemError.h"
@@ -16,11 +17,9 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <mutex>
 #include <thread>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,60 +71,6 @@ public:
 private:
     std::jthread m_thread;
 };
-
-// The download's hidden partial file and the side file ipatool writes next to it; both are removed when
-// the download ends, however it ends.
-class TemporaryFiles {
-public:
-    explicit TemporaryFiles(const QString& folder)
-        : m_partial(QDir(folder).filePath(
-              u"."_s + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + u".partial.ipa"_s))
-        , m_side(m_partial + u".tmp"_s)
-    {
-    }
-    TemporaryFiles(const TemporaryFiles&) = delete;
-    TemporaryFiles& operator=(const TemporaryFiles&) = delete;
-    ~TemporaryFiles()
-    {
-        ::unlink(QFile::encodeName(m_side).constData());
-        ::unlink(QFile::encodeName(m_partial).constData());
-    }
-
-    const QString& partial() const { return m_partial; }
-    const QString& side() const { return m_side; }
-
-private:
-    QString m_partial;
-    QString m_side;
-};
-
-bool existsWithoutFollowingLinks(const QString& path)
-{
-    struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
-}
-
-// Moves `from` to `to` within one folder, failing rather than replacing anything that is at `to` by now.
-void moveWithoutReplacing(const QString& from, const QString& to)
-{
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
-#if defined(__APPLE__)
-    if (::renamex_np(source.constData(), target.constData(), RENAME_EXCL) == 0)
-        return;
-    if (errno != ENOTSUP)
-        throw SystemError::fromErrno(errno, to);
-#elif defined(__linux__)
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
-        return;
-    if (errno != EINVAL && errno != ENOSYS)
-        throw SystemError::fromErrno(errno, to);
-#endif
-    // File systems without an exclusive rename: a hard link fails just as well when `to` exists.
-    if (::link(source.constData(), target.constData()) != 0)
-        throw SystemError::fromErrno(errno, to);
-    ::unlink(source.constData());
-}
 
 const QRegularExpression& lineBreaks()
 {
@@ -349,15 +294,22 @@ QCoro::Task<> ToolService::download(AppIdentifier identifier, QString destinatio
     const QFileInfo destinationInfo(destination);
     const QString target = destinationInfo.absoluteFilePath();
 
-    if (existsWithoutFollowingLinks(target))
+    if (FileSystem::exists(target))
         throw MirvoError::message(
             u"Файл уже существует. Используйте сохранённый IPA или удалите его для повторного скачивания."_s);
 
+    // Hidden, in the destination's folder, so that the final move stays within one file system. ipatool
+    // writes the side file next to the partial one while it works.
+    const QString partial =
+        QDir(destinationInfo.absolutePath())
+            .filePath(u"."_s + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
+                      u".partial.ipa"_s);
+    const QString side = partial + u".tmp"_s;
     // Declared before the monitor, so that the monitor has stopped before the files go.
-    const TemporaryFiles files(destinationInfo.absolutePath());
-    const QString partial = files.partial();
-    const QString side = files.side();
-    const auto downloadedBytes = [partial, side] { return std::max(fileSize(side), fileSize(partial)); };
+    const FileSystem::TemporaryFiles files({partial, side});
+    const auto downloadedBytes = [partial, side] {
+        return std::max(FileSystem::fileSize(side), FileSystem::fileSize(partial));
+    };
     SizeMonitor monitor(downloadedBytes, onDownloadedBytes);
 
     const QStringList arguments = QStringList{u"download"_s} + identifier.arguments() +
@@ -374,7 +326,7 @@ QCoro::Task<> ToolService::download(AppIdentifier identifier, QString destinatio
     if (stop.stop_requested())
         throw CancelledError();
     validateIPA(partial);
-    moveWithoutReplacing(partial, target);
+    FileSystem::moveWithoutReplacing(partial, target);
 }
 
 void ToolService::validateIPA(const QString& path)
@@ -422,14 +374,6 @@ QCoro::Task<> ToolService::install(QString ipa, Device device, OutputHandler onO
     }
     if (stop.stop_requested())
         throw CancelledError();
-}
-
-qint64 ToolService::fileSize(const QString& path)
-{
-    struct stat status {};
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
-        return 0;
-    return std::max<qint64>(0, status.st_size);
 }
 
 } // namespace mirvo

@@ -54,7 +54,6 @@ private:
     static Device applyingLockdownInfo(const QString& output, Device device);
     static std::optional<QString> stringValue(const QString& key, const QJsonValue& value);
     static std::optional<QJsonObject> jsonObject(const QString& text);
-    static qint64 fileSize(const QString& path);
 
     std::shared_ptr<CommandRunning> m_runner;
     ToolLocator m_locator;
