@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QHash>
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
@@ -78,8 +77,6 @@ private:
     QString m_searchIndex;
 };
 
-size_t qHash(const CatalogApp& app, size_t seed = 0);
-
 // One entry of the short list of popular apps.
 struct TopApp {
     QString id;
@@ -92,8 +89,6 @@ struct TopApp {
 
     bool operator==(const TopApp&) const = default;
 };
-
-size_t qHash(const TopApp& app, size_t seed = 0);
 
 enum class DeviceTransport { Usb, Network, Unknown };
 
@@ -111,8 +106,6 @@ struct Device {
 
     bool operator==(const Device&) const = default;
 };
-
-size_t qHash(const Device& device, size_t seed = 0);
 
 // Bytes completed and expected of a download.
 struct TransferProgress {

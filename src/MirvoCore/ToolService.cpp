@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QUuid>
 
@@ -71,12 +72,6 @@ public:
 private:
     std::jthread m_thread;
 };
-
-const QRegularExpression& lineBreaks()
-{
-    static const QRegularExpression pattern(u"\\r\\n|[\\n\\x{0B}\\x{0C}\\r\\x{85}\\x{2028}\\x{2029}]"_s);
-    return pattern;
-}
 
 const QRegularExpression& installErrorWord()
 {
@@ -196,9 +191,7 @@ QList<Device> ToolService::parseDevices(const QString& output)
             device.name = parts.isEmpty() ? u"iPhone"_s : parts.join(u" \u00B7 "_s);
         }
         const QString transport = object.value(u"ConnectionType"_s).toString().trimmed().toLower();
-        device.transport = transport == u"usb"_s       ? DeviceTransport::Usb
-                           : transport == u"network"_s ? DeviceTransport::Network
-                                                       : DeviceTransport::Unknown;
+        device.transport = deviceTransportFromRawValue(transport).value_or(DeviceTransport::Unknown);
         device.version = object.value(u"ProductVersion"_s).toString();
         device.ready = true;
         devices.append(device);
@@ -209,7 +202,7 @@ QList<Device> ToolService::parseDevices(const QString& output)
 Device ToolService::applyingLockdownInfo(const QString& output, Device device)
 {
     QList<QJsonObject> candidates;
-    if (auto whole = jsonObject(output))
+    if (auto whole = OutputParser::jsonObject(output))
         candidates.append(*whole);
     candidates.append(OutputParser::objects(output));
 
@@ -250,17 +243,6 @@ std::optional<QString> ToolService::stringValue(const QString& key, const QJsonV
         }
     }
     return std::nullopt;
-}
-
-std::optional<QJsonObject> ToolService::jsonObject(const QString& text)
-{
-    const qsizetype start = text.indexOf(u'{');
-    if (start < 0)
-        return std::nullopt;
-    const QJsonDocument document = QJsonDocument::fromJson(QStringView(text).mid(start).toUtf8());
-    if (!document.isObject())
-        return std::nullopt;
-    return document.object();
 }
 
 QCoro::Task<QString> ToolService::account(std::stop_token stop) const
@@ -365,7 +347,7 @@ QCoro::Task<> ToolService::install(QString ipa, Device device, OutputHandler onO
     // (a file named "error.ipa") must not pass for a failure.
     const QString escapedPath = jsonEscaped(path);
     const QString goEscapedPath = goJSONEscaped(path);
-    const QStringList lines = output.split(lineBreaks());
+    const QStringList lines = OutputParser::lines(output);
     for (const QString& line : lines) {
         QString scanned = line;
         scanned.remove(path).remove(escapedPath).remove(goEscapedPath);
