@@ -4,8 +4,11 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -44,6 +47,35 @@ void createOneDirectory(const QString& path, mode_t mode)
     // mkdir applies the umask; the caller asked for this exact mode.
     if (::chmod(native.constData(), mode) != 0)
         throw SystemError::fromErrno(errno, path);
+}
+
+QString sizeText(qint64 bytes)
+{
+    constexpr qint64 kibibyte = 1024;
+    constexpr qint64 mebibyte = 1024 * kibibyte;
+    if (bytes >= mebibyte && bytes % mebibyte == 0)
+        return QString::number(bytes / mebibyte) + u" МБ"_s;
+    if (bytes >= kibibyte && bytes % kibibyte == 0)
+        return QString::number(bytes / kibibyte) + u" КБ"_s;
+    return QString::number(bytes) + u" байт"_s;
+}
+
+SystemError failure(const QString& text, const QString& path)
+{
+    return SystemError(text + u" ("_s + path + u')');
+}
+
+SystemError tooLarge(qint64 maxBytes, const QString& path)
+{
+    return failure(u"Файл слишком большой: больше "_s + sizeText(maxBytes) + u'.', path);
+}
+
+void requireRegularFile(const struct stat& info, const QString& path)
+{
+    if (S_ISDIR(info.st_mode))
+        throw SystemError::fromErrno(EISDIR, path);
+    if (!S_ISREG(info.st_mode))
+        throw failure(u"Путь ведёт не к обычному файлу."_s, path);
 }
 
 } // namespace
@@ -116,35 +148,79 @@ void writeFileAtomically(const QString& path, const QByteArray& data, mode_t mod
     }
 }
 
-std::optional<QByteArray> readFileIfExists(const QString& path)
+std::optional<QByteArray> readFileIfExists(const QString& path, qint64 maxBytes)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    maxBytes = std::max<qint64>(0, maxBytes);
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info {};
+    // Looked at before opening: opening a FIFO waits for a writer, and opening a device may do anything.
+    if (::stat(native.constData(), &info) != 0) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        throw SystemError::fromErrno(errno, path);
+    }
+    requireRegularFile(info, path);
+
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         if (errno == ENOENT)
             return std::nullopt;
         throw SystemError::fromErrno(errno, path);
     }
+    const auto closeFile = qScopeGuard([fd] { ::close(fd); });
+    // Something else may have been put in its place since the first look.
+    if (::fstat(fd, &info) != 0)
+        throw SystemError::fromErrno(errno, path);
+    requireRegularFile(info, path);
+    if (info.st_size > maxBytes)
+        throw tooLarge(maxBytes, path);
 
     QByteArray content;
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
-        content.reserve(static_cast<qsizetype>(info.st_size));
+    content.reserve(qsizetype(info.st_size));
     char buffer[64 * 1024];
     for (;;) {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        // Asking for one byte past the cap catches a file that grows while it is read.
+        const qint64 wanted = std::min<qint64>(qint64(sizeof buffer), maxBytes + 1 - content.size());
+        const ssize_t count = ::read(fd, buffer, size_t(wanted));
         if (count == 0)
             break;
         if (count < 0) {
             if (errno == EINTR)
                 continue;
-            const int error = errno;
-            ::close(fd);
-            throw SystemError::fromErrno(error, path);
+            throw SystemError::fromErrno(errno, path);
         }
         content.append(buffer, count);
+        if (content.size() > maxBytes)
+            throw tooLarge(maxBytes, path);
     }
-    ::close(fd);
     return content;
+}
+
+bool exists(const QString& path)
+{
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+void moveWithoutReplacing(const QString& from, const QString& to)
+{
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+#if defined(__APPLE__)
+    if (::renamex_np(source.constData(), target.constData(), RENAME_EXCL) == 0)
+        return;
+    if (errno != ENOTSUP)
+        throw SystemError::fromErrno(errno, to);
+#elif defined(__linux__)
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return;
+    if (errno != EINVAL && errno != ENOSYS)
+        throw SystemError::fromErrno(errno, to);
+#endif
+    // File systems without an exclusive rename: a hard link fails just as well when `to` exists.
+    if (::link(source.constData(), target.constData()) != 0)
+        throw SystemError::fromErrno(errno, to);
+    ::unlink(source.constData());
 }
 
 bool removeFile(const QString& path)
@@ -158,6 +234,17 @@ qint64 fileSize(const QString& path)
     if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
         return 0;
     return static_cast<qint64>(info.st_size);
+}
+
+TemporaryFiles::TemporaryFiles(QStringList paths)
+    : m_paths(std::move(paths))
+{
+}
+
+TemporaryFiles::~TemporaryFiles()
+{
+    for (const QString& path : std::as_const(m_paths))
+        removeFile(path);
 }
 
 } // namespace mirvo::FileSystem

@@ -17,13 +17,15 @@ namespace mirvo {
 
 namespace {
 
-constexpr mode_t privateDirectoryMode = 0700;
-constexpr mode_t privateFileMode = 0600;
-
 // 2001-01-01T00:00:00Z, the reference date of the stored catalog date.
 constexpr qint64 referenceDateMSecs = 978'307'200'000;
 // Far beyond any real date, and small enough that the conversion to milliseconds cannot overflow.
 constexpr double largestStoredSeconds = 1e13;
+
+bool isStorable(double seconds)
+{
+    return std::isfinite(seconds) && std::abs(seconds) <= largestStoredSeconds;
+}
 
 QString childPath(const QString& root, const QString& name)
 {
@@ -62,11 +64,11 @@ SystemError damagedMetadata(const QString& path)
 LocalStore::LocalStore(QString root)
     : m_root(std::move(root))
 {
-    FileSystem::createDirectory(m_root, privateDirectoryMode);
-    FileSystem::createDirectory(packagesPath(), privateDirectoryMode);
-    FileSystem::createDirectory(toolsPath(), privateDirectoryMode);
+    FileSystem::createDirectory(m_root);
+    FileSystem::createDirectory(packagesPath());
+    FileSystem::createDirectory(toolsPath());
     // A root made earlier, or by someone else, may be wider than ours.
-    FileSystem::setPermissions(m_root, privateDirectoryMode);
+    FileSystem::setPermissions(m_root, FileSystem::privateDirectoryMode);
     FileSystem::removeFile(childPath(m_root, u"history.json"_s));
     FileSystem::removeFile(childPath(m_root, u"journal.json"_s));
 }
@@ -94,28 +96,31 @@ QString LocalStore::destination(const QString& name) const
 
 void LocalStore::saveCatalog(const QByteArray& data, const std::optional<QDateTime>& updatedAt) const
 {
-    FileSystem::writeFileAtomically(catalogPath(m_root), data, privateFileMode);
+    FileSystem::writeFileAtomically(catalogPath(m_root), data);
 
-    // An invalid date carries no instant; storing one would invent a date for the new list.
-    if (!updatedAt || !updatedAt->isValid()) {
+    // An invalid date carries no instant, and one beyond what the reader accepts would make the saved
+    // copy unreadable: either way the new list has no known date.
+    std::optional<double> seconds;
+    if (updatedAt && updatedAt->isValid())
+        seconds = double(updatedAt->toMSecsSinceEpoch() - referenceDateMSecs) / 1000.0;
+    if (!seconds || !isStorable(*seconds)) {
         FileSystem::removeFile(metadataPath(m_root));
         return;
     }
-    const double seconds = double(updatedAt->toMSecsSinceEpoch() - referenceDateMSecs) / 1000.0;
-    const QJsonObject metadata{{u"updatedAt"_s, seconds}};
+    const QJsonObject metadata{{u"updatedAt"_s, *seconds}};
     FileSystem::writeFileAtomically(metadataPath(m_root),
-                                    QJsonDocument(metadata).toJson(QJsonDocument::Compact), privateFileMode);
+                                    QJsonDocument(metadata).toJson(QJsonDocument::Compact));
 }
 
 std::optional<QByteArray> LocalStore::cachedCatalog() const
 {
-    return FileSystem::readFileIfExists(catalogPath(m_root));
+    return FileSystem::readFileIfExists(catalogPath(m_root), maximumCatalogBytes);
 }
 
 std::optional<QDateTime> LocalStore::cachedCatalogUpdatedAt() const
 {
     const QString path = metadataPath(m_root);
-    const std::optional<QByteArray> content = FileSystem::readFileIfExists(path);
+    const std::optional<QByteArray> content = FileSystem::readFileIfExists(path, maximumMetadataBytes);
     if (!content)
         return std::nullopt;
 
@@ -127,7 +132,7 @@ std::optional<QDateTime> LocalStore::cachedCatalogUpdatedAt() const
     if (!value.isDouble())
         throw damagedMetadata(path);
     const double seconds = value.toDouble();
-    if (!std::isfinite(seconds) || std::abs(seconds) > largestStoredSeconds)
+    if (!isStorable(seconds))
         throw damagedMetadata(path);
 
     const QDateTime date = utcDateTime(referenceDateMSecs + std::llround(seconds * 1000.0));

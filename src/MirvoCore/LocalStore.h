@@ -12,6 +12,11 @@ namespace mirvo {
 // saved copy of the removed-apps list with the date of its last change.
 class LocalStore {
 public:
+    // The removed-apps list arrives capped at 1,000,000 bytes and the date file holds one number: saved
+    // files far larger than that are not ours and are refused before they are read into memory.
+    static constexpr qint64 maximumCatalogBytes = 4 * 1024 * 1024;
+    static constexpr qint64 maximumMetadataBytes = 64 * 1024;
+
     // Creates the tree (0700) and narrows the root's permissions. Throws SystemError.
     explicit LocalStore(QString root);
 
@@ -23,6 +28,8 @@ public:
     QString destination(const QString& name) const;
 
     void saveCatalog(const QByteArray& data, const std::optional<QDateTime>& updatedAt) const;
+    // Nothing when no copy is saved; a saved file that cannot be read, or is no regular file within its
+    // cap, throws SystemError.
     std::optional<QByteArray> cachedCatalog() const;
     std::optional<QDateTime> cachedCatalogUpdatedAt() const;
     qint64 cacheSizeInBytes() const;

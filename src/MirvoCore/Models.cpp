@@ -107,13 +107,6 @@ bool CatalogApp::matchesNormalizedSearch(const QString& normalizedQuery) const
     return normalizedQuery.isEmpty() || m_searchIndex.contains(normalizedQuery);
 }
 
-size_t qHash(const CatalogApp& app, size_t seed)
-{
-    return qHashMulti(seed, app.id(), app.name(), app.category(), app.mark(), app.color(),
-                      app.artworkURL().value_or(QUrl()), app.bundleIdentifier().value_or(QString()),
-                      app.version().value_or(QString()), app.searchIndex());
-}
-
 std::optional<QUrl> TopApp::faviconURL() const
 {
     const Endpoints& endpoints = Endpoints::current();
@@ -137,11 +130,6 @@ bool TopApp::matches(const QString& search) const
     return fold(text).contains(fold(query));
 }
 
-size_t qHash(const TopApp& app, size_t seed)
-{
-    return qHashMulti(seed, app.id, app.name, app.domain, app.category);
-}
-
 QString rawValue(DeviceTransport transport)
 {
     switch (transport) {
@@ -163,11 +151,6 @@ std::optional<DeviceTransport> deviceTransportFromRawValue(const QString& raw)
             return transport;
     }
     return std::nullopt;
-}
-
-size_t qHash(const Device& device, size_t seed)
-{
-    return qHashMulti(seed, device.id, device.name, device.version, device.ready, rawValue(device.transport));
 }
 
 double TransferProgress::fraction() const

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QHash>
 #include <QMetaType>
 #include <QObject>
 #include <QString>
@@ -79,8 +78,6 @@ private:
     QString m_searchIndex;
 };
 
-size_t qHash(const CatalogApp& app, size_t seed = 0);
-
 // One entry of the short list of popular apps.
 struct TopApp {
     QString id;
@@ -93,8 +90,6 @@ struct TopApp {
 
     bool operator==(const TopApp&) const = default;
 };
-
-size_t qHash(const TopApp& app, size_t seed = 0);
 
 enum class DeviceTransport { Usb, Network, Unknown };
 
@@ -119,8 +114,6 @@ public:
 
     bool operator==(const Device&) const = default;
 };
-
-size_t qHash(const Device& device, size_t seed = 0);
 
 // Bytes completed and expected of a download.
 struct TransferProgress {

@@ -48,6 +48,11 @@ bool isTransportFailure(QNetworkReply::NetworkError error)
            error == QNetworkReply::ProtocolUnknownError || error == QNetworkReply::ProtocolFailure;
 }
 
+SystemError timedOutError()
+{
+    return SystemError(u"Превышено время ожидания ответа сервера."_s);
+}
+
 SystemError transportError(const QNetworkReply& reply)
 {
     switch (reply.error()) {
@@ -56,7 +61,7 @@ SystemError transportError(const QNetworkReply& reply)
     case QNetworkReply::ConnectionRefusedError:
         return SystemError(u"Сервер отклонил подключение."_s);
     case QNetworkReply::TimeoutError:
-        return SystemError(u"Превышено время ожидания ответа сервера."_s);
+        return timedOutError();
     case QNetworkReply::SslHandshakeFailedError:
         return SystemError(u"Не удалось установить защищённое соединение с сервером."_s);
     case QNetworkReply::RemoteHostClosedError:
@@ -176,7 +181,7 @@ QCoro::Task<HttpResponse> NetworkHttpClient::get(HttpRequest request, std::stop_
     if (stop.stop_requested())
         throw CancelledError();
     if (state->timedOut)
-        throw SystemError(u"Превышено время ожидания ответа сервера."_s);
+        throw timedOutError();
 
     HttpResponse response;
     const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);

@@ -51,18 +51,6 @@ bool isLineBreak(QChar ch)
     }
 }
 
-std::optional<QJsonObject> objectIn(QStringView line)
-{
-    const qsizetype brace = line.indexOf(u'{');
-    if (brace < 0)
-        return std::nullopt;
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(line.mid(brace).toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return std::nullopt;
-    return document.object();
-}
-
 std::optional<double> fractionFrom(const QJsonValue& value)
 {
     if (!value.isDouble())
@@ -90,6 +78,45 @@ std::optional<qint64> wholeNumber(QStringView text)
     return number;
 }
 
+// `value` is what the transfer pattern matched: digits with at most one point or comma.
+std::optional<qint64> bytes(const QString& value, const QString& units)
+{
+    QString decimal = value;
+    decimal.replace(u',', u'.');
+    bool ok = false;
+    const double number = decimal.toDouble(&ok); // QString::toDouble always reads the C locale
+    if (!ok || !std::isfinite(number) || number < 0)
+        return std::nullopt;
+
+    static const std::array<std::pair<QStringView, double>, 15> multipliers = {{
+        {u"b", 1.0},
+        {u"byte", 1.0},
+        {u"bytes", 1.0},
+        {u"kb", 1e3},
+        {u"mb", 1e6},
+        {u"gb", 1e9},
+        {u"tb", 1e12},
+        {u"pb", 1e15},
+        {u"eb", 1e18},
+        {u"kib", 0x1p10},
+        {u"mib", 0x1p20},
+        {u"gib", 0x1p30},
+        {u"tib", 0x1p40},
+        {u"pib", 0x1p50},
+        {u"eib", 0x1p60},
+    }};
+    const QString unit = units.toLower();
+    const auto entry = std::find_if(multipliers.cbegin(), multipliers.cend(),
+                                    [&unit](const auto& candidate) { return candidate.first == unit; });
+    if (entry == multipliers.cend())
+        return std::nullopt;
+
+    const double product = number * entry->second;
+    if (!(product < 0x1p63))
+        return std::nullopt;
+    return static_cast<qint64>(product);
+}
+
 QString lastGraphemes(const QString& text, qsizetype count)
 {
     if (text.size() <= count)
@@ -107,17 +134,38 @@ QString lastGraphemes(const QString& text, qsizetype count)
 
 } // namespace
 
+QStringList OutputParser::lines(const QString& text)
+{
+    QStringList result;
+    qsizetype start = 0;
+    for (qsizetype index = 0; index <= text.size(); ++index) {
+        if (index < text.size() && !isLineBreak(text[index]))
+            continue;
+        result.append(text.mid(start, index - start));
+        start = index + 1;
+    }
+    return result;
+}
+
+std::optional<QJsonObject> OutputParser::jsonObject(QStringView text)
+{
+    const qsizetype brace = text.indexOf(u'{');
+    if (brace < 0)
+        return std::nullopt;
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(text.mid(brace).toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return document.object();
+}
+
 QList<QJsonObject> OutputParser::objects(const QString& text)
 {
     QList<QJsonObject> result;
-    const QStringView view(text);
-    qsizetype start = 0;
-    for (qsizetype index = 0; index <= view.size(); ++index) {
-        if (index < view.size() && !isLineBreak(view[index]))
-            continue;
-        if (auto object = objectIn(view.mid(start, index - start)))
+    const QStringList pieces = lines(text);
+    for (const QString& line : pieces) {
+        if (auto object = jsonObject(line))
             result.append(std::move(*object));
-        start = index + 1;
     }
     return result;
 }
@@ -190,46 +238,6 @@ std::optional<TransferProgress> OutputParser::transferProgress(const QString& te
     if (!completed)
         return std::nullopt;
     return TransferProgress{std::min(*completed, *total), *total};
-}
-
-std::optional<qint64> OutputParser::bytes(const QString& value, const QString& units)
-{
-    if (value.isEmpty() || value.front().isSpace() || value.back().isSpace())
-        return std::nullopt;
-    QString decimal = value;
-    decimal.replace(u',', u'.');
-    bool ok = false;
-    const double number = decimal.toDouble(&ok); // QString::toDouble always reads the C locale
-    if (!ok || !std::isfinite(number) || number < 0)
-        return std::nullopt;
-
-    static const std::array<std::pair<QStringView, double>, 15> multipliers = {{
-        {u"b", 1.0},
-        {u"byte", 1.0},
-        {u"bytes", 1.0},
-        {u"kb", 1e3},
-        {u"mb", 1e6},
-        {u"gb", 1e9},
-        {u"tb", 1e12},
-        {u"pb", 1e15},
-        {u"eb", 1e18},
-        {u"kib", 0x1p10},
-        {u"mib", 0x1p20},
-        {u"gib", 0x1p30},
-        {u"tib", 0x1p40},
-        {u"pib", 0x1p50},
-        {u"eib", 0x1p60},
-    }};
-    const QString unit = units.toLower();
-    const auto entry = std::find_if(multipliers.cbegin(), multipliers.cend(),
-                                    [&unit](const auto& candidate) { return candidate.first == unit; });
-    if (entry == multipliers.cend())
-        return std::nullopt;
-
-    const double product = number * entry->second;
-    if (!(product < 0x1p63))
-        return std::nullopt;
-    return static_cast<qint64>(product);
 }
 
 std::optional<QString> OutputParser::versionString(const QString& text)

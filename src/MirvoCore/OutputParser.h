@@ -5,6 +5,8 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <QStringList>
+#include <QStringView>
 
 #include <optional>
 
@@ -14,6 +16,12 @@ namespace mirvo {
 // messages in place of raw tool errors. Stateless; safe from any thread.
 class OutputParser {
 public:
+    // The text cut at every line break: line feed, carriage return and the other Unicode line and paragraph
+    // separators. A carriage return before a line feed leaves an empty piece between them.
+    static QStringList lines(const QString& text);
+    // The JSON object that runs from the first "{" of the text to its end, if it is one.
+    static std::optional<QJsonObject> jsonObject(QStringView text);
+    // The objects of the lines that hold one, in line order.
     static QList<QJsonObject> objects(const QString& text);
     static std::optional<QString> error(const QString& text);
     static std::optional<QString> account(const QString& text);
@@ -23,8 +31,6 @@ public:
     static bool versionAtLeast(const QList<int>& minimum, const QString& text);
     static QString sanitize(const QString& text);
     static QString friendlyError(const QString& text);
-
-    static std::optional<qint64> bytes(const QString& value, const QString& units);
 };
 
 } // namespace mirvo

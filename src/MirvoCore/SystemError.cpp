@@ -31,6 +31,8 @@ QString errnoText(int error)
         return u"Файловая система доступна только для чтения."_s;
     case ENOENT:
         return u"Файл или папка не найдены."_s;
+    case ELOOP:
+        return u"Символические ссылки в пути ведут по кругу."_s;
     case ENOEXEC:
         return u"Файл не является программой для этого компьютера."_s;
     case EMFILE:

@@ -1,6 +1,7 @@
 #include "ToolService.h"
 
 #include "CancelledError.h"
+#include "FileSystem.h"
 #include "MirvoError.h"
 #include "OutputParser.h"
 #include "SystemError.h"
@@ -10,17 +11,16 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QUuid>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <mutex>
 #include <thread>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,66 +72,6 @@ public:
 private:
     std::jthread m_thread;
 };
-
-// The download's hidden partial file and the side file ipatool writes next to it; both are removed when
-// the download ends, however it ends.
-class TemporaryFiles {
-public:
-    explicit TemporaryFiles(const QString& folder)
-        : m_partial(QDir(folder).filePath(
-              u"."_s + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + u".partial.ipa"_s))
-        , m_side(m_partial + u".tmp"_s)
-    {
-    }
-    TemporaryFiles(const TemporaryFiles&) = delete;
-    TemporaryFiles& operator=(const TemporaryFiles&) = delete;
-    ~TemporaryFiles()
-    {
-        ::unlink(QFile::encodeName(m_side).constData());
-        ::unlink(QFile::encodeName(m_partial).constData());
-    }
-
-    const QString& partial() const { return m_partial; }
-    const QString& side() const { return m_side; }
-
-private:
-    QString m_partial;
-    QString m_side;
-};
-
-bool existsWithoutFollowingLinks(const QString& path)
-{
-    struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
-}
-
-// Moves `from` to `to` within one folder, failing rather than replacing anything that is at `to` by now.
-void moveWithoutReplacing(const QString& from, const QString& to)
-{
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
-#if defined(__APPLE__)
-    if (::renamex_np(source.constData(), target.constData(), RENAME_EXCL) == 0)
-        return;
-    if (errno != ENOTSUP)
-        throw SystemError::fromErrno(errno, to);
-#elif defined(__linux__)
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
-        return;
-    if (errno != EINVAL && errno != ENOSYS)
-        throw SystemError::fromErrno(errno, to);
-#endif
-    // File systems without an exclusive rename: a hard link fails just as well when `to` exists.
-    if (::link(source.constData(), target.constData()) != 0)
-        throw SystemError::fromErrno(errno, to);
-    ::unlink(source.constData());
-}
-
-const QRegularExpression& lineBreaks()
-{
-    static const QRegularExpression pattern(u"\\r\\n|[\\n\\x{0B}\\x{0C}\\r\\x{85}\\x{2028}\\x{2029}]"_s);
-    return pattern;
-}
 
 const QRegularExpression& installErrorWord()
 {
@@ -251,9 +191,7 @@ QList<Device> ToolService::parseDevices(const QString& output)
             device.name = parts.isEmpty() ? u"iPhone"_s : parts.join(u" \u00B7 "_s);
         }
         const QString transport = object.value(u"ConnectionType"_s).toString().trimmed().toLower();
-        device.transport = transport == u"usb"_s       ? DeviceTransport::Usb
-                           : transport == u"network"_s ? DeviceTransport::Network
-                                                       : DeviceTransport::Unknown;
+        device.transport = deviceTransportFromRawValue(transport).value_or(DeviceTransport::Unknown);
         device.version = object.value(u"ProductVersion"_s).toString();
         device.ready = true;
         devices.append(device);
@@ -264,7 +202,7 @@ QList<Device> ToolService::parseDevices(const QString& output)
 Device ToolService::applyingLockdownInfo(const QString& output, Device device)
 {
     QList<QJsonObject> candidates;
-    if (auto whole = jsonObject(output))
+    if (auto whole = OutputParser::jsonObject(output))
         candidates.append(*whole);
     candidates.append(OutputParser::objects(output));
 
@@ -307,17 +245,6 @@ std::optional<QString> ToolService::stringValue(const QString& key, const QJsonV
     return std::nullopt;
 }
 
-std::optional<QJsonObject> ToolService::jsonObject(const QString& text)
-{
-    const qsizetype start = text.indexOf(u'{');
-    if (start < 0)
-        return std::nullopt;
-    const QJsonDocument document = QJsonDocument::fromJson(QStringView(text).mid(start).toUtf8());
-    if (!document.isObject())
-        return std::nullopt;
-    return document.object();
-}
-
 QCoro::Task<QString> ToolService::account(std::stop_token stop) const
 {
     const std::shared_ptr<CommandRunning> runner = m_runner;
@@ -349,15 +276,22 @@ QCoro::Task<> ToolService::download(AppIdentifier identifier, QString destinatio
     const QFileInfo destinationInfo(destination);
     const QString target = destinationInfo.absoluteFilePath();
 
-    if (existsWithoutFollowingLinks(target))
+    if (FileSystem::exists(target))
         throw MirvoError::message(
             u"Файл уже существует. Используйте сохранённый IPA или удалите его для повторного скачивания."_s);
 
+    // Hidden, in the destination's folder, so that the final move stays within one file system. ipatool
+    // writes the side file next to the partial one while it works.
+    const QString partial =
+        QDir(destinationInfo.absolutePath())
+            .filePath(u"."_s + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
+                      u".partial.ipa"_s);
+    const QString side = partial + u".tmp"_s;
     // Declared before the monitor, so that the monitor has stopped before the files go.
-    const TemporaryFiles files(destinationInfo.absolutePath());
-    const QString partial = files.partial();
-    const QString side = files.side();
-    const auto downloadedBytes = [partial, side] { return std::max(fileSize(side), fileSize(partial)); };
+    const FileSystem::TemporaryFiles files({partial, side});
+    const auto downloadedBytes = [partial, side] {
+        return std::max(FileSystem::fileSize(side), FileSystem::fileSize(partial));
+    };
     SizeMonitor monitor(downloadedBytes, onDownloadedBytes);
 
     const QStringList arguments = QStringList{u"download"_s} + identifier.arguments() +
@@ -374,7 +308,7 @@ QCoro::Task<> ToolService::download(AppIdentifier identifier, QString destinatio
     if (stop.stop_requested())
         throw CancelledError();
     validateIPA(partial);
-    moveWithoutReplacing(partial, target);
+    FileSystem::moveWithoutReplacing(partial, target);
 }
 
 void ToolService::validateIPA(const QString& path)
@@ -413,7 +347,7 @@ QCoro::Task<> ToolService::install(QString ipa, Device device, OutputHandler onO
     // (a file named "error.ipa") must not pass for a failure.
     const QString escapedPath = jsonEscaped(path);
     const QString goEscapedPath = goJSONEscaped(path);
-    const QStringList lines = output.split(lineBreaks());
+    const QStringList lines = OutputParser::lines(output);
     for (const QString& line : lines) {
         QString scanned = line;
         scanned.remove(path).remove(escapedPath).remove(goEscapedPath);
@@ -422,14 +356,6 @@ QCoro::Task<> ToolService::install(QString ipa, Device device, OutputHandler onO
     }
     if (stop.stop_requested())
         throw CancelledError();
-}
-
-qint64 ToolService::fileSize(const QString& path)
-{
-    struct stat status {};
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
-        return 0;
-    return std::max<qint64>(0, status.st_size);
 }
 
 } // namespace mirvo

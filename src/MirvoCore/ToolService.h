@@ -4,7 +4,6 @@
 #include "Models.h"
 #include "ToolLocator.h"
 
-#include <QJsonObject>
 #include <QJsonValue>
 #include <QList>
 #include <QString>
@@ -53,8 +52,6 @@ private:
                                                 QString executable, std::stop_token stop);
     static Device applyingLockdownInfo(const QString& output, Device device);
     static std::optional<QString> stringValue(const QString& key, const QJsonValue& value);
-    static std::optional<QJsonObject> jsonObject(const QString& text);
-    static qint64 fileSize(const QString& path);
 
     std::shared_ptr<CommandRunning> m_runner;
     ToolLocator m_locator;

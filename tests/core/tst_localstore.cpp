@@ -2,6 +2,7 @@
 #include "SystemError.h"
 #include "TemporaryDataDirectory.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -40,12 +41,14 @@ class tst_LocalStore : public QObject {
 
 private Q_SLOTS:
     void createsPrivateTreeAndNarrowsItOnReopening();
-    void fileInPlaceOfRootThrows();
+    void fileInPlaceOfDirectoryThrows_data();
+    void fileInPlaceOfDirectoryThrows();
     void destination_data();
     void destination();
-    void savingWithThenWithoutDate();
-    void damagedMetadataThrows_data();
-    void damagedMetadataThrows();
+    void savedDates_data();
+    void savedDates();
+    void unreadableSavedFilesThrow_data();
+    void unreadableSavedFilesThrow();
     void cacheSizeAndClearing();
     void failedWriteKeepsOldContent();
 };
@@ -73,13 +76,26 @@ void tst_LocalStore::createsPrivateTreeAndNarrowsItOnReopening()
     QVERIFY(!QFile::exists(root + u"/journal.json"_s));
 }
 
-void tst_LocalStore::fileInPlaceOfRootThrows()
+void tst_LocalStore::fileInPlaceOfDirectoryThrows_data()
 {
-    test::TemporaryDataDirectory data;
-    writeFile(data.filePath(u"Mirvo"_s), "not a directory");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("root");
 
-    QVERIFY_THROWS_EXCEPTION(SystemError, LocalStore(data.filePath(u"Mirvo"_s)));
-    QVERIFY_THROWS_EXCEPTION(SystemError, LocalStore(data.filePath(u"Mirvo/Inner"_s)));
+    QTest::newRow("the root") << u"Mirvo"_s << u"Mirvo"_s;
+    QTest::newRow("a parent of the root") << u"Mirvo"_s << u"Mirvo/Inner"_s;
+    QTest::newRow("Packages") << u"Mirvo/Packages"_s << u"Mirvo"_s;
+    QTest::newRow("Tools") << u"Mirvo/Tools"_s << u"Mirvo"_s;
+}
+
+void tst_LocalStore::fileInPlaceOfDirectoryThrows()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, root);
+    test::TemporaryDataDirectory data;
+    QVERIFY(QDir().mkpath(QFileInfo(data.filePath(file)).path()));
+    writeFile(data.filePath(file), "not a directory");
+
+    QVERIFY_THROWS_EXCEPTION(SystemError, LocalStore(data.filePath(root)));
 }
 
 void tst_LocalStore::destination_data()
@@ -105,43 +121,85 @@ void tst_LocalStore::destination()
     QCOMPARE(store.destination(name), store.packagesPath() + u'/' + fileName);
 }
 
-void tst_LocalStore::savingWithThenWithoutDate()
+void tst_LocalStore::savedDates_data()
 {
+    QTest::addColumn<QDateTime>("date");
+    QTest::addColumn<bool>("given");
+    QTest::addColumn<QJsonValue>("stored"); // undefined: no metadata file
+
+    const QDateTime halfSecondBefore =
+        QDateTime::fromString(u"2001-01-01T02:59:59.500+03:00"_s, Qt::ISODateWithMs);
+    // Stored as seconds since 2001-01-01T00:00:00Z.
+    QTest::newRow("date") << halfSecondBefore << true << QJsonValue(-0.5);
+    QTest::newRow("none") << QDateTime() << false << QJsonValue(QJsonValue::Undefined);
+    QTest::newRow("invalid") << QDateTime() << true << QJsonValue(QJsonValue::Undefined);
+    QTest::newRow("absurd") << QDateTime(QDate(999'999, 1, 1), QTime(0, 0), Qt::UTC) << true
+                            << QJsonValue(QJsonValue::Undefined);
+}
+
+void tst_LocalStore::savedDates()
+{
+    QFETCH(QDateTime, date);
+    QFETCH(bool, given);
+    QFETCH(QJsonValue, stored);
     test::TemporaryDataDirectory data;
     const LocalStore store(data.path());
-    const QDateTime date = QDateTime::fromString(u"2001-01-01T02:59:59.500+03:00"_s, Qt::ISODateWithMs);
+    // The date of an earlier list must not pass for the new one's.
+    store.saveCatalog("first", QDateTime::currentDateTimeUtc());
 
-    store.saveCatalog("first", date);
+    store.saveCatalog("second", given ? std::optional(date) : std::nullopt);
     QFile file(data.filePath(u"catalog-metadata.json"_s));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    // Stored as seconds since 2001-01-01T00:00:00Z.
-    QCOMPARE(QJsonDocument::fromJson(file.readAll()).object().value(u"updatedAt"_s).toDouble(), -0.5);
+    const QJsonValue written = file.open(QIODevice::ReadOnly)
+                                   ? QJsonDocument::fromJson(file.readAll()).object().value(u"updatedAt"_s)
+                                   : QJsonValue(QJsonValue::Undefined);
+    QCOMPARE(written, stored);
     QCOMPARE(store.cachedCatalogUpdatedAt().value_or(QDateTime()).toMSecsSinceEpoch(),
-             date.toMSecsSinceEpoch());
-
-    store.saveCatalog("second", std::nullopt);
-    QVERIFY(!file.exists());
-    QCOMPARE(store.cachedCatalogUpdatedAt(), std::nullopt);
+             stored.isUndefined() ? QDateTime().toMSecsSinceEpoch() : date.toMSecsSinceEpoch());
     QCOMPARE(store.cachedCatalog(), std::optional<QByteArray>("second"));
 }
 
-void tst_LocalStore::damagedMetadataThrows_data()
+void tst_LocalStore::unreadableSavedFilesThrow_data()
 {
-    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content"); // "<fifo>", "<self-link>" and "<over the cap>" set up no file
 
-    QTest::newRow("not JSON") << QByteArray("{updatedAt: soon");
-    QTest::newRow("date as text") << QByteArray(R"({"updatedAt":"2020-01-01"})");
-    QTest::newRow("absurd number") << QByteArray(R"({"updatedAt":1e300})");
+    const QString catalog = u"catalog.txt"_s;
+    const QString metadata = u"catalog-metadata.json"_s;
+    QTest::newRow("metadata not JSON") << metadata << QByteArray("{updatedAt: soon");
+    QTest::newRow("date as text") << metadata << QByteArray(R"({"updatedAt":"2020-01-01"})");
+    QTest::newRow("absurd number") << metadata << QByteArray(R"({"updatedAt":1e300})");
+    QTest::newRow("metadata a FIFO") << metadata << QByteArray("<fifo>");
+    QTest::newRow("metadata over its cap") << metadata << QByteArray("<over the cap>");
+    QTest::newRow("catalog a FIFO") << catalog << QByteArray("<fifo>");
+    QTest::newRow("catalog a link to itself") << catalog << QByteArray("<self-link>");
+    QTest::newRow("catalog over its cap") << catalog << QByteArray("<over the cap>");
 }
 
-void tst_LocalStore::damagedMetadataThrows()
+void tst_LocalStore::unreadableSavedFilesThrow()
 {
+    QFETCH(QString, name);
     QFETCH(QByteArray, content);
     test::TemporaryDataDirectory data;
     const LocalStore store(data.path());
-    writeFile(data.filePath(u"catalog-metadata.json"_s), content);
+    const QString path = data.filePath(name);
+    const QByteArray native = QFile::encodeName(path);
+    const bool isCatalog = name == u"catalog.txt"_s;
+    if (content == "<fifo>") {
+        QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+    } else if (content == "<self-link>") {
+        QCOMPARE(::symlink(native.constData(), native.constData()), 0);
+    } else if (content == "<over the cap>") {
+        writeFile(path, "{");
+        QVERIFY(QFile::resize(
+            path, 1 + (isCatalog ? LocalStore::maximumCatalogBytes : LocalStore::maximumMetadataBytes)));
+    } else {
+        writeFile(path, content);
+    }
 
-    QVERIFY_THROWS_EXCEPTION(SystemError, store.cachedCatalogUpdatedAt());
+    if (isCatalog)
+        QVERIFY_THROWS_EXCEPTION(SystemError, store.cachedCatalog());
+    else
+        QVERIFY_THROWS_EXCEPTION(SystemError, store.cachedCatalogUpdatedAt());
 }
 
 void tst_LocalStore::cacheSizeAndClearing()

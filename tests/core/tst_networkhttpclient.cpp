@@ -18,6 +18,7 @@ namespace {
 using Route = LoopbackHttpServer::Route;
 
 constexpr qint64 hugeBody = 256LL * 1024 * 1024;
+constexpr qsizetype bigBody = 5000;
 
 HttpRequest requestFor(const QUrl& url, double timeout = 10, qint64 cap = 1024 * 1024)
 {
@@ -68,7 +69,14 @@ void tst_NetworkHttpClient::initTestCase()
     QVERIFY(m_secure.isListening());
     m_plain.setRoute("/hello", Route::answering(200, "привет"_ba));
     m_plain.setRoute("/gone", Route::answering(404, "gone"));
-    m_plain.setRoute("/big", Route::answering(200, QByteArray(5000, 'a')));
+    m_plain.setRoute("/forbidden", Route::answering(403, "forbidden"));
+    Route late = Route::answering(200, "late");
+    late.delayMs = 1000;
+    m_plain.setRoute("/late", late);
+    m_plain.setRoute("/big", Route::answering(200, QByteArray(bigBody, 'a')));
+    Route bigStreamed;
+    bigStreamed.streamedBytes = bigBody;
+    m_plain.setRoute("/big-streamed", bigStreamed);
     Route streamed;
     streamed.streamedBytes = hugeBody;
     m_plain.setRoute("/huge", streamed);
@@ -93,11 +101,20 @@ void tst_NetworkHttpClient::outcomes_data()
 
     QTest::newRow("200 body") << requestFor(m_plain.url(u"/hello"_s)) << true << u"200 привет"_s;
     QTest::newRow("404 kept") << requestFor(m_plain.url(u"/gone"_s)) << true << u"404 gone"_s;
+    QTest::newRow("403 kept") << requestFor(m_plain.url(u"/forbidden"_s)) << true << u"403 forbidden"_s;
     QTest::newRow("redirects followed") << requestFor(m_plain.url(u"/old"_s)) << true << u"200 arrived"_s;
+    QTest::newRow("announced at the cap")
+        << requestFor(m_plain.url(u"/big"_s), 10, bigBody) << true << u"200 "_s + QString(bigBody, u'a');
     QTest::newRow("announced over the cap")
-        << requestFor(m_plain.url(u"/big"_s), 10, 4999) << true << u"200 too large"_s;
+        << requestFor(m_plain.url(u"/big"_s), 10, bigBody - 1) << true << u"200 too large"_s;
+    QTest::newRow("streamed at the cap") << requestFor(m_plain.url(u"/big-streamed"_s), 10, bigBody) << true
+                                         << u"200 "_s + QString(bigBody, u'x');
     QTest::newRow("streamed over the cap")
         << requestFor(m_plain.url(u"/huge"_s)) << true << u"200 too large"_s;
+    QTest::newRow("late answer, short time-out")
+        << requestFor(m_plain.url(u"/late"_s), 0.2) << true << u"Превышено время ожидания ответа сервера."_s;
+    QTest::newRow("late answer, long time-out")
+        << requestFor(m_plain.url(u"/late"_s), 5) << true << u"200 late"_s;
     QTest::newRow("whole-request time-out") << requestFor(m_plain.url(u"/trickle"_s), 0.4) << true
                                             << u"Превышено время ожидания ответа сервера."_s;
     QTest::newRow("connection refused")
@@ -120,7 +137,7 @@ void tst_NetworkHttpClient::outcomes()
 
     QCOMPARE(outcome(client.get(request, {})), expected);
     // Nothing was read past a cap or a deadline: the client hung up.
-    QTRY_COMPARE(m_plain.openConnections(), 0);
+    QTRY_COMPARE(m_plain.connectionsInUse(), 0);
     QVERIFY(m_plain.streamedBytesSent() < hugeBody);
     for (const LoopbackHttpServer::Request& served : m_plain.requests())
         QVERIFY(served.target != "/exposed");
@@ -163,7 +180,7 @@ void tst_NetworkHttpClient::stopAndDestructionCancel()
         std::thread([&source] { source.request_stop(); }).join();
 
     QCOMPARE(outcome(std::move(task)), u"cancelled"_s);
-    QTRY_COMPARE(m_plain.openConnections(), 0);
+    QTRY_COMPARE(m_plain.connectionsInUse(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_NetworkHttpClient)

@@ -1,6 +1,7 @@
 #include "CancelledError.h"
 #include "MirvoError.h"
 #include "ProcessRunner.h"
+#include "SystemError.h"
 #include "ToolService.h"
 
 #include "AwaitTask.h"
@@ -13,8 +14,10 @@
 #include <QtTest>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <semaphore>
 
 using namespace mirvo;
 using namespace Qt::Literals::StringLiterals;
@@ -25,7 +28,8 @@ const char* const emptyIPA = "IPA пустой или недоступен дл�
 const char* const noDeviceList =
     "go-ios не вернул список устройств. Разблокируйте iPhone и подтвердите доверие к Mac.";
 
-// How `action` ends: the kind of MirvoError with its text, "cancelled", or nothing when it succeeds.
+// How `action` ends: the kind of MirvoError with its text, "system" with the SystemError's text,
+// "cancelled", or nothing when it succeeds.
 std::pair<QString, QString> outcomeOf(const std::function<void()>& action)
 {
     static const QStringList kinds{u"message"_s, u"missing tool"_s, u"command failed"_s, u"timed out"_s};
@@ -35,6 +39,8 @@ std::pair<QString, QString> outcomeOf(const std::function<void()>& action)
         return {u"cancelled"_s, {}};
     } catch (const MirvoError& error) {
         return {kinds.at(int(error.kind())), error.payload()};
+    } catch (const SystemError& error) {
+        return {u"system"_s, error.description()};
     }
     return {};
 }
@@ -45,6 +51,59 @@ void writeFile(const QString& path, const QByteArray& contents)
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(contents);
 }
+
+struct Operation {
+    QString name; // "devices", "account", "logout", "download" or "install"
+    QString destination;
+    QString package;
+    Device device;
+    OutputHandler onOutput;
+    ToolService::BytesHandler onBytes;
+};
+
+void perform(const ToolService& tools, const Operation& operation, std::stop_token stop)
+{
+    if (operation.name == u"devices"_s)
+        test::awaitTask(tools.devices(stop), 20000);
+    else if (operation.name == u"account"_s)
+        test::awaitTask(tools.account(stop));
+    else if (operation.name == u"logout"_s)
+        test::awaitTask(tools.logout(stop));
+    else if (operation.name == u"download"_s)
+        test::awaitTask(tools.download(AppIdentifier::storeID(u"1"_s), operation.destination,
+                                       operation.onOutput, operation.onBytes, stop),
+                        20000);
+    else
+        test::awaitTask(tools.install(operation.package, operation.device, operation.onOutput, stop), 20000);
+}
+
+// Runs nothing: records each command line with its time limit, as "<tool> <arguments> | <seconds>", and
+// answers the way the tool would.
+class RecordingRunner : public CommandRunning {
+public:
+    QCoro::Task<CommandResult> run(QString executable, QStringList arguments, double timeout, OutputHandler,
+                                   std::stop_token) override
+    {
+        commands.append(QFileInfo(executable).fileName() + u' ' + arguments.join(u' ') + u" | "_s +
+                        QString::number(timeout));
+        QString output;
+        if (arguments.value(0) == u"list"_s) {
+            output = uR"({"deviceList":[{"Udid":"0001","DeviceName":"Jane"}]})"_s;
+        } else if (arguments.value(0) == u"auth"_s && arguments.value(1) == u"info"_s) {
+            output = uR"({"email":"jane@example.com","success":true})"_s;
+        } else if (arguments.value(0) == u"download"_s) {
+            download(arguments.value(arguments.indexOf(u"--output"_s) + 1));
+            output = uR"({"success":true})"_s;
+        }
+        co_return CommandResult{0, output};
+    }
+
+    QStringList commands;
+    // What ipatool does with the path given after "--output".
+    std::function<void(const QString& path)> download = [](const QString& path) {
+        writeFile(path, QByteArray(1000, 'x'));
+    };
+};
 
 } // namespace
 
@@ -59,11 +118,15 @@ private Q_SLOTS:
     void listsDevicesWithLockdownRefinement();
     void accountAndLogout();
     void downloadMeasuresAndMovesTheFile();
+    void lastReportedSizeIsTheFinalOne();
+    void commandLinesAndTimeLimits_data();
+    void commandLinesAndTimeLimits();
     void outcomes_data();
     void outcomes();
 
 private:
-    ToolService service() const { return ToolService(m_runner, ToolLocator(QStringList{m_fakesDirectory})); }
+    ToolLocator fakes() const { return ToolLocator(QStringList{m_fakesDirectory}); }
+    ToolService service() const { return ToolService(m_runner, fakes()); }
     QStringList loggedCommands() const;
 
     std::shared_ptr<ProcessRunner> m_runner = std::make_shared<ProcessRunner>();
@@ -181,11 +244,81 @@ void tst_ToolService::downloadMeasuresAndMovesTheFile()
     QVERIFY(measuredWhileGrowing);
 }
 
+void tst_ToolService::lastReportedSizeIsTheFinalOne()
+{
+    // The size monitor's first report is held until ipatool is done, so only a report made after that can
+    // carry the finished file's size.
+    std::binary_semaphore reporting{0};
+    std::binary_semaphore toolDone{0};
+    std::atomic<int> reports = 0;
+    std::atomic<qint64> lastSize = -1;
+    const ToolService::BytesHandler onBytes = [&](qint64 bytes) {
+        lastSize = bytes;
+        if (reports++ == 0) {
+            reporting.release();
+            toolDone.acquire();
+        }
+    };
+    bool reported = false;
+    RecordingRunner runner;
+    runner.download = [&](const QString& path) {
+        reported = reporting.try_acquire_for(std::chrono::seconds(10));
+        writeFile(path, QByteArray(12345, 'x'));
+        toolDone.release();
+    };
+    const QString destination = m_data->filePath(u"app.ipa"_s);
+
+    test::awaitTask(
+        ToolService(runner, fakes()).download(AppIdentifier::storeID(u"1"_s), destination, {}, onBytes, {}));
+    QVERIFY(reported);
+    QCOMPARE(lastSize.load(), 12345);
+    QCOMPARE(QFileInfo(destination).size(), 12345);
+}
+
+void tst_ToolService::commandLinesAndTimeLimits_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QStringList>("commands"); // DATA stands for the test's directory
+
+    QTest::newRow("devices") << u"devices"_s
+                             << QStringList{u"ios list --details | 20"_s,
+                                            u"ios --udid=0001 info lockdown | 10"_s};
+    QTest::newRow("account") << u"account"_s
+                             << QStringList{u"ipatool auth info --format json --non-interactive | 20"_s};
+    QTest::newRow("logout") << u"logout"_s
+                            << QStringList{u"ipatool auth revoke --format json --non-interactive | 20"_s};
+    QTest::newRow("download")
+        << u"download"_s
+        << QStringList{u"ipatool download --app-id 1 --output DATA/.UUID.partial.ipa --format json | 1800"_s};
+    QTest::newRow("install") << u"install"_s
+                             << QStringList{u"ios install --path=DATA/app.ipa --udid=0001 | 900"_s};
+}
+
+void tst_ToolService::commandLinesAndTimeLimits()
+{
+    QFETCH(QString, operation);
+    RecordingRunner runner;
+    const QString package = m_data->filePath(u"app.ipa"_s);
+    writeFile(package, "PK\x03\x04 an app");
+    const Operation performed{operation, m_data->filePath(u"downloaded.ipa"_s),
+                              package,   Device{u"0001"_s, u"Jane"_s, {}, true, DeviceTransport::Usb},
+                              {},        {}};
+
+    perform(ToolService(runner, fakes()), performed, {});
+    static const QRegularExpression partialName(
+        u"\\.[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.partial\\.ipa"_s);
+    QStringList commands = runner.commands;
+    for (QString& command : commands)
+        command.replace(m_data->path(), u"DATA"_s).replace(partialName, u".UUID.partial.ipa"_s);
+    QTEST(commands, "commands");
+}
+
 void tst_ToolService::outcomes_data()
 {
     // Besides the fakes' own scenarios, the test sets up "no-tools" (an empty tools folder),
-    // "existing-destination" and "device-not-ready". A row that ends "cancelled" is stopped while its
-    // `launches`th command runs and, for a download, once that has written to its files.
+    // "existing-destination", "destination-appears" (once the download has written to its files) and
+    // "device-not-ready". A row that ends "cancelled" is stopped while its `launches`th command runs and,
+    // for a download, once that has written to its files.
     QTest::addColumn<QString>("operation");
     QTest::addColumn<QByteArray>("scenario");
     QTest::addColumn<QString>("kind");
@@ -206,6 +339,8 @@ void tst_ToolService::outcomes_data()
     row("ipatool missing", "download", "no-tools", "missing tool", "ipatool", 0);
     row("destination exists", "download", "existing-destination", "message",
         "Файл уже существует. Используйте сохранённый IPA или удалите его для повторного скачивания.", 0);
+    row("destination appears while downloading", "download", "slow-progress,destination-appears", "system",
+        "Файл уже существует.", 1);
     row("empty IPA", "download", "empty-ipa", "message", emptyIPA, 1);
     row("licence required", "download", "license-required", "command failed",
         "Apple не разрешает скачать это приложение", 1);
@@ -233,6 +368,7 @@ void tst_ToolService::outcomes()
     QFETCH(QString, ipa);
     qputenv("MIRVO_FAKE_SCENARIO", scenario);
     const QString destination = m_data->filePath(u"downloaded.ipa"_s);
+    const bool appears = scenario.contains("destination-appears");
     const bool existing = scenario == "existing-destination";
     if (existing)
         writeFile(destination, "kept");
@@ -249,28 +385,20 @@ void tst_ToolService::outcomes()
     std::stop_source stop;
     QTimer poll;
     connect(&poll, &QTimer::timeout, this, [&] {
-        if (loggedCommands().size() == launches &&
-            (operation != u"download"_s || !m_data->leftoverTemporaryFiles().isEmpty()))
+        if (loggedCommands().size() != launches ||
+            (operation == u"download"_s && m_data->leftoverTemporaryFiles().isEmpty()))
+            return;
+        if (!appears)
             stop.request_stop();
+        else if (!QFile::exists(destination))
+            writeFile(destination, "kept");
     });
-    if (kind == u"cancelled"_s)
+    if (kind == u"cancelled"_s || appears)
         poll.start(20);
     QString output; // read once the task has ended, so after the last call
-    const OutputHandler onOutput = [&output](const QString& chunk) { output += chunk; };
-    const std::stop_token token = stop.get_token();
-    const auto [actualKind, actualText] = outcomeOf([&] {
-        if (operation == u"devices"_s)
-            test::awaitTask(tools.devices(token), 20000);
-        else if (operation == u"account"_s)
-            test::awaitTask(tools.account(token));
-        else if (operation == u"logout"_s)
-            test::awaitTask(tools.logout(token));
-        else if (operation == u"download"_s)
-            test::awaitTask(tools.download(AppIdentifier::storeID(u"1"_s), destination, onOutput, {}, token),
-                            20000);
-        else
-            test::awaitTask(tools.install(package, device, onOutput, token), 20000);
-    });
+    const Operation performed{
+        operation, destination, package, device, [&output](const QString& chunk) { output += chunk; }, {}};
+    const auto [actualKind, actualText] = outcomeOf([&] { perform(tools, performed, stop.get_token()); });
 
     QCOMPARE(actualKind, kind);
     QVERIFY2(actualText.contains(text), qPrintable(actualText));
@@ -281,7 +409,7 @@ void tst_ToolService::outcomes()
     // A download that fails leaves nothing behind and never touches a file that was there before.
     QFile kept(destination);
     QCOMPARE(kept.open(QIODevice::ReadOnly) ? std::optional(kept.readAll()) : std::nullopt,
-             existing ? std::optional(QByteArray("kept")) : std::nullopt);
+             existing || appears ? std::optional(QByteArray("kept")) : std::nullopt);
 }
 
 QTEST_GUILESS_MAIN(tst_ToolService)

@@ -33,6 +33,8 @@ QByteArray reasonPhrase(int status)
         return "See Other";
     case 307:
         return "Temporary Redirect";
+    case 403:
+        return "Forbidden";
     case 404:
         return "Not Found";
     case 500:
@@ -112,6 +114,12 @@ bool LoopbackHttpServer::isListening() const
 quint16 LoopbackHttpServer::port() const
 {
     return m_server->serverPort();
+}
+
+int LoopbackHttpServer::connectionsInUse() const
+{
+    return int(std::count_if(m_connections.cbegin(), m_connections.cend(),
+                             [](const Connection& connection) { return connection.answered; }));
 }
 
 QUrl LoopbackHttpServer::url(const QString& target) const

@@ -68,7 +68,9 @@ public:
     void setRedirect(const QByteArray& target, const QUrl& location, int status = 302);
 
     const QList<Request>& requests() const { return m_requests; }
-    int openConnections() const { return int(m_connections.size()); }
+    // Open connections that have carried a request. A client may open one ahead of need and leave it idle
+    // until the client goes; that one does not count.
+    int connectionsInUse() const;
     // Generated body bytes written so far, over all connections.
     qint64 streamedBytesSent() const { return m_streamedBytesSent; }
 
