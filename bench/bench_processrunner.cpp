@@ -1,5 +1,6 @@
-// Throughput of ProcessRunner against a plain pipe read loop, both reading the same child output.
-// The child is this program itself, started with --emit BYTES.
+// ProcessRunner against the plain system calls: throughput against a pipe read loop over the same child
+// output (the child is this program itself, started with --emit BYTES), and the cost of one launch of a
+// child that exits at once against posix_spawn + waitpid of the same child.
 #include "ProcessRunner.h"
 
 #include <QCoreApplication>
@@ -30,6 +31,7 @@ namespace {
 
 constexpr long long totalBytes = 100LL * 1024 * 1024;
 constexpr int runs = 5;
+constexpr int launchesPerRun = 300;
 
 int emit(long long total)
 {
@@ -83,6 +85,28 @@ long long plainReadLoop(const QByteArray& program)
     return received;
 }
 
+// The baseline of one launch: spawn the child with the inherited environment and reap it.
+void plainLaunch(const QByteArray& program)
+{
+    char* argv[] = {const_cast<char*>(program.constData()), nullptr};
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, program.constData(), nullptr, nullptr, argv, environ) != 0)
+        std::abort();
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+}
+
+// A child that exits at once and loads little, so that the launch itself dominates.
+QString quickChild()
+{
+    for (const QString& candidate : {u"/bin/true"_s, u"/usr/bin/true"_s}) {
+        if (QFile::exists(candidate))
+            return candidate;
+    }
+    std::fprintf(stderr, "no true(1) found\n");
+    std::exit(1);
+}
+
 double mebibytesPerSecond(long long bytes, qint64 nanoseconds)
 {
     return double(bytes) / (1024.0 * 1024.0) / (double(nanoseconds) / 1e9);
@@ -94,7 +118,7 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-QCoro::Task<> measure()
+QCoro::Task<double> measureThroughput()
 {
     const QString self = QCoreApplication::applicationFilePath();
     const QByteArray program = QFile::encodeName(self);
@@ -128,15 +152,52 @@ QCoro::Task<> measure()
     }
     const double runnerMedian = median(runnerSpeeds);
     const double plainMedian = median(plainSpeeds);
-    std::printf("median of %d runs of %lld MiB: ProcessRunner %.0f MiB/s, plain read loop %.0f MiB/s, "
-                "ratio runner/plain %.2f\n",
-                runs, totalBytes / (1024 * 1024), runnerMedian, plainMedian, runnerMedian / plainMedian);
+    std::printf("median of %d runs of %lld MiB: ProcessRunner %.0f MiB/s, plain read loop %.0f MiB/s\n", runs,
+                totalBytes / (1024 * 1024), runnerMedian, plainMedian);
+    co_return runnerMedian / plainMedian;
+}
+
+QCoro::Task<double> measureLaunches()
+{
+    const QString child = quickChild();
+    const QByteArray program = QFile::encodeName(child);
+    ProcessRunner runner;
+    std::vector<double> runnerCosts;
+    std::vector<double> plainCosts;
+    for (int run = 0; run < runs; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        for (int launch = 0; launch < launchesPerRun; ++launch) {
+            const CommandResult result = co_await runner.run(child, {}, 20, {}, {});
+            if (result.status != 0) {
+                std::fprintf(stderr, "runner: status %d\n", result.status);
+                std::exit(1);
+            }
+        }
+        runnerCosts.push_back(double(timer.nsecsElapsed()) / 1e3 / launchesPerRun);
+
+        timer.restart();
+        for (int launch = 0; launch < launchesPerRun; ++launch)
+            plainLaunch(program);
+        plainCosts.push_back(double(timer.nsecsElapsed()) / 1e3 / launchesPerRun);
+        std::printf("run %d: ProcessRunner %.0f us, posix_spawn + waitpid %.0f us per launch\n", run + 1,
+                    runnerCosts.back(), plainCosts.back());
+    }
+    const double runnerMedian = median(runnerCosts);
+    const double plainMedian = median(plainCosts);
+    std::printf(
+        "median of %d runs of %d launches of %s: ProcessRunner %.0f us, posix_spawn + waitpid %.0f us\n",
+        runs, launchesPerRun, program.constData(), runnerMedian, plainMedian);
+    co_return runnerMedian / plainMedian;
 }
 
 QCoro::Task<> benchmark()
 {
     try {
-        co_await measure();
+        const double throughput = co_await measureThroughput();
+        const double launchCost = co_await measureLaunches();
+        std::printf("throughput ratio runner/plain read loop %.2f (higher is better)\n", throughput);
+        std::printf("launch cost ratio runner/plain launch %.2f (lower is better)\n", launchCost);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "failed: %s\n", error.what());
         std::exit(1);
