@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <stdexcept>
+
 #include <sys/wait.h>
 
 using namespace mirvo;
@@ -52,6 +54,7 @@ private Q_SLOTS:
     void stopAfterExitIsCancellation();
     void launchesNothing_data();
     void launchesNothing();
+    void throwingHandlerEndsRunAndChild();
 
 private:
     CommandResult run(QStringList arguments, OutputHandler onOutput = {}, double timeout = 20,
@@ -222,6 +225,21 @@ void tst_ProcessRunner::launchesNothing()
     }
     QVERIFY(!QFile::exists(marker));
     QCOMPARE(chunks, QStringList());
+}
+
+void tst_ProcessRunner::throwingHandlerEndsRunAndChild()
+{
+    // The child still waits for a file that never comes when the handler throws on its first chunk.
+    QTemporaryDir directory;
+    const auto fail = [](const QString&) { throw std::runtime_error("handler failed"); };
+    try {
+        run({u"split-char"_s, directory.filePath(u"never"_s)}, fail);
+        QFAIL("the run ended without the handler's error");
+    } catch (const std::runtime_error& error) {
+        QCOMPARE(QByteArray(error.what()), "handler failed");
+    }
+    // Gone and reaped by the time the run ends, not merely signalled.
+    QCOMPARE(liveChildProcesses(), QList<pid_t>());
 }
 
 QTEST_GUILESS_MAIN(tst_ProcessRunner)
