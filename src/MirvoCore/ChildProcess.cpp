@@ -11,12 +11,17 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <vector>
 
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#if !defined(__APPLE__) && !defined(MIRVO_HAVE_SPAWN_CLOSEFROM)
+#include <dirent.h>
+#endif
 
 namespace mirvo {
 
@@ -47,6 +52,27 @@ private:
     posix_spawn_file_actions_t m_actions;
     posix_spawnattr_t m_attributes;
 };
+
+#if !defined(__APPLE__) && !defined(MIRVO_HAVE_SPAWN_CLOSEFROM)
+// Without a close-from action: close, in the child, every descriptor above the standard three that is
+// open now. One that another thread opens without close-on-exec between here and the launch still
+// reaches the child.
+void closeOpenDescriptors(posix_spawn_file_actions_t* actions)
+{
+    DIR* directory = ::opendir("/proc/self/fd");
+    if (!directory)
+        directory = ::opendir("/dev/fd");
+    if (!directory)
+        throw SystemError::fromErrno(errno);
+    while (const dirent* entry = ::readdir(directory)) {
+        char* end = nullptr;
+        const long fd = std::strtol(entry->d_name, &end, 10);
+        if (end != entry->d_name && *end == '\0' && fd > STDERR_FILENO)
+            posix_spawn_file_actions_addclose(actions, int(fd));
+    }
+    ::closedir(directory);
+}
+#endif
 
 int statusFromWaitStatus(int waitStatus)
 {
@@ -105,9 +131,14 @@ std::shared_ptr<ChildProcess> ChildProcess::start(const QString& executable, con
                                              target == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
     }
     short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-#ifdef __APPLE__
-    // Descriptors other threads opened without close-on-exec stay out of the child too.
+    // Descriptors the application holds without close-on-exec (a sign-in terminal's ends, say) must not
+    // reach a tool started meanwhile.
+#if defined(__APPLE__)
     flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
+#elif defined(MIRVO_HAVE_SPAWN_CLOSEFROM)
+    posix_spawn_file_actions_addclosefrom_np(settings.actions(), STDERR_FILENO + 1);
+#else
+    closeOpenDescriptors(settings.actions());
 #endif
 
     // The spawning thread's signal mask and the signals the application ignores must not reach the child.

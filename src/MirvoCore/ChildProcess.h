@@ -16,7 +16,7 @@ namespace mirvo {
 class ChildProcess : public std::enable_shared_from_this<ChildProcess> {
 public:
     // The parent's descriptors that become the child's standard input, output and error; -1 stands for
-    // the null device.
+    // the null device. The child inherits no other descriptor.
     struct StandardStreams {
         int input = -1;
         int output = -1;

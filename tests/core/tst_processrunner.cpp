@@ -15,7 +15,9 @@
 
 #include <stdexcept>
 
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace mirvo;
 using namespace mirvo::test;
@@ -54,6 +56,7 @@ private Q_SLOTS:
     void stopAfterExitIsCancellation();
     void launchesNothing_data();
     void launchesNothing();
+    void childInheritsOnlyStandardStreams();
     void throwingHandlerEndsRunAndChild();
 
 private:
@@ -225,6 +228,21 @@ void tst_ProcessRunner::launchesNothing()
     }
     QVERIFY(!QFile::exists(marker));
     QCOMPARE(chunks, QStringList());
+}
+
+void tst_ProcessRunner::childInheritsOnlyStandardStreams()
+{
+    // Left open without close-on-exec on purpose, as a sign-in terminal's ends are.
+    int fds[2] = {-1, -1};
+    QCOMPARE(::pipe(fds), 0);
+    const auto closeBoth = qScopeGuard([fds] {
+        ::close(fds[0]);
+        ::close(fds[1]);
+    });
+    QCOMPARE(::fcntl(fds[1], F_GETFD) & FD_CLOEXEC, 0);
+    const CommandResult result = run({u"fds"_s});
+    QCOMPARE(result.status, 0);
+    QCOMPARE(result.output, QString());
 }
 
 void tst_ProcessRunner::throwingHandlerEndsRunAndChild()

@@ -10,6 +10,7 @@
 //   env-args ARGUMENT...     print "env NAME=VALUE" for the environment, then "arg [ARGUMENT]" for each
 //   pid-exit                 print "pid N" and exit at once
 //   touch PATH               create an empty file at PATH
+//   fds                      print "fd N" for each open descriptor above standard error
 #include "TestChild.h"
 
 #include <algorithm>
@@ -85,6 +86,18 @@ int ignoreTerm(double seconds)
     return 0;
 }
 
+int openDescriptors()
+{
+    long limit = ::sysconf(_SC_OPEN_MAX);
+    if (limit < 0 || limit > 65536)
+        limit = 65536;
+    for (int fd = STDERR_FILENO + 1; fd < limit; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0)
+            writeAll(STDOUT_FILENO, "fd " + std::to_string(fd) + "\n");
+    }
+    return 0;
+}
+
 int environmentAndArguments(int argc, char** argv)
 {
     for (char** entry = environ; *entry; ++entry)
@@ -137,6 +150,8 @@ int main(int argc, char** argv)
         const int fd = ::open(first, O_WRONLY | O_CREAT, 0644);
         return fd < 0 ? 1 : ::close(fd);
     }
+    if (mode == "fds")
+        return openDescriptors();
     writeAll(STDERR_FILENO, "unknown mode\n");
     return 64;
 }
