@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -23,11 +24,18 @@
 #include <dirent.h>
 #endif
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace mirvo {
 
 namespace {
 
 constexpr auto killDelay = std::chrono::milliseconds(2000);
+
+bool holdsNul(const QString& text)
+{
+    return text.contains(QChar(u'\0'));
+}
 
 // The file actions and attributes of one launch, released when it is done.
 class SpawnSettings {
@@ -88,6 +96,8 @@ int statusFromWaitStatus(int waitStatus)
 std::shared_ptr<ChildProcess> ChildProcess::start(const QString& executable, const QStringList& arguments,
                                                   const QByteArrayList& environment, StandardStreams streams)
 {
+    if (holdsNul(executable) || std::any_of(arguments.begin(), arguments.end(), holdsNul))
+        throw SystemError(u"Путь к программе или её аргумент содержит нулевой символ."_s);
     if (!QDir::isAbsolutePath(executable))
         throw SystemError::fromErrno(ENOENT, executable);
 

@@ -24,8 +24,8 @@ public:
     };
 
     // Starts `executable` (an absolute path) with `arguments` and `environment` ("NAME=VALUE" entries).
-    // Throws SystemError, without starting anything, when the path is relative or when the system
-    // refuses the launch.
+    // Throws SystemError, without starting anything, when the path is relative, when the path or an
+    // argument holds a NUL character, or when the system refuses the launch.
     static std::shared_ptr<ChildProcess> start(const QString& executable, const QStringList& arguments,
                                                const QByteArrayList& environment, StandardStreams streams);
 

@@ -56,6 +56,8 @@ private Q_SLOTS:
     void stopAfterExitIsCancellation();
     void launchesNothing_data();
     void launchesNothing();
+    void refusesNulCharacter_data();
+    void refusesNulCharacter();
     void childInheritsOnlyStandardStreams();
     void throwingHandlerEndsRunAndChild();
 
@@ -228,6 +230,26 @@ void tst_ProcessRunner::launchesNothing()
     }
     QVERIFY(!QFile::exists(marker));
     QCOMPARE(chunks, QStringList());
+}
+
+void tst_ProcessRunner::refusesNulCharacter_data()
+{
+    QTest::addColumn<QString>("executable");
+    QTest::addColumn<QString>("markerSuffix");
+    // Cut at the NUL, either would start the test child and create the marker.
+    QTest::newRow("in the path") << childPath + QChar(u'\0') + u"x"_s << QString();
+    QTest::newRow("in an argument") << childPath << QString(QChar(u'\0')) + u"x"_s;
+}
+
+void tst_ProcessRunner::refusesNulCharacter()
+{
+    QFETCH(QString, executable);
+    QFETCH(QString, markerSuffix);
+    QTemporaryDir directory;
+    const QString marker = directory.filePath(u"launched"_s);
+    QVERIFY_THROWS_EXCEPTION(
+        SystemError, awaitTask(m_runner.run(executable, {u"touch"_s, marker + markerSuffix}, 20, {}, {})));
+    QVERIFY(!QFile::exists(marker));
 }
 
 void tst_ProcessRunner::childInheritsOnlyStandardStreams()
