@@ -11,6 +11,8 @@
 //   pid-exit                 print "pid N" and exit at once
 //   touch PATH               create an empty file at PATH
 //   fds                      print "fd N" for each open descriptor above standard error
+//   prompt                   print which standard streams are terminals and "password?", read a line from
+//                            standard input and print it back on standard error as "got [LINE]"
 #include "TestChild.h"
 
 #include <algorithm>
@@ -98,6 +100,22 @@ int openDescriptors()
     return 0;
 }
 
+int prompt()
+{
+    std::string terminals = "terminals:";
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::isatty(fd))
+            terminals += " " + std::to_string(fd);
+    }
+    writeAll(STDOUT_FILENO, terminals + "\npassword?\n");
+    std::string line;
+    char byte = 0;
+    while (::read(STDIN_FILENO, &byte, 1) == 1 && byte != '\n')
+        line += byte;
+    writeAll(STDERR_FILENO, "got [" + line + "]\n");
+    return 0;
+}
+
 int environmentAndArguments(int argc, char** argv)
 {
     for (char** entry = environ; *entry; ++entry)
@@ -152,6 +170,8 @@ int main(int argc, char** argv)
     }
     if (mode == "fds")
         return openDescriptors();
+    if (mode == "prompt")
+        return prompt();
     writeAll(STDERR_FILENO, "unknown mode\n");
     return 64;
 }
