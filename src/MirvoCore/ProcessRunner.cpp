@@ -1,14 +1,16 @@
 #include "ProcessRunner.h"
 
 #include "CancelledError.h"
+#include "ChildProcess.h"
+#include "FileDescriptor.h"
 #include "MirvoError.h"
 #include "SystemError.h"
+#include "TimerThread.h"
 
 #include <QByteArray>
-#include <QDir>
-#include <QFile>
 #include <QFuture>
 #include <QPromise>
+#include <QStringDecoder>
 
 #include <QCoro/QCoroFuture>
 
@@ -16,17 +18,22 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
-#include <cstring>
+#include <deque>
+#include <memory>
 #include <mutex>
+#include <span>
 #include <system_error>
 #include <thread>
-#include <vector>
+#include <utility>
 
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#ifdef __APPLE__
+#include <crt_externs.h>
+#else
+extern char** environ;
+#endif
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -34,73 +41,117 @@ namespace mirvo {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr qsizetype keptOutputBytes = 0x100000;
-constexpr std::size_t readChunkBytes = 64 * 1024;
-constexpr auto killDelay = std::chrono::milliseconds(2000);
+// Reads start small, so that a short output costs a small buffer, and grow with the output.
+constexpr qsizetype firstReadBytes = 64 * 1024;
+constexpr qsizetype largestReadBytes = 256 * 1024;
+#ifdef F_SETPIPE_SZ
+// A pipe this large lets a chatty child write ahead instead of waiting for each read: fewer wake-ups on
+// both sides. Kept well below the system's per-user pipe allowance.
+constexpr int pipeBytes = 256 * 1024;
+#endif
+// A worker thread left without a run for this long ends.
+constexpr auto idleThreadLifetime = std::chrono::seconds(30);
 // Longer limits count as this one, so that the deadline arithmetic cannot overflow.
 constexpr double longestTimeoutSeconds = 1e9;
 
-// What the worker thread needs to launch the child, converted on the caller's thread.
+// What the worker thread needs to launch the child, gathered on the caller's thread.
 struct Launch {
     QString executable;
-    QByteArray program;
-    QList<QByteArray> arguments;
-    QList<QByteArray> environment;
+    QStringList arguments;
+    QByteArrayList environment;
+    double timeout = 0;
 };
 
-// The last `keptOutputBytes` bytes written by the child; a ring once full, so that a flood costs one copy.
+// The last `keptOutputBytes` bytes written by the child. The output is read straight into it, and it
+// becomes a ring once full, so that keeping the tail of a flood copies nothing.
 class OutputTail {
 public:
-    void append(const char* data, qsizetype size)
+    // Where the next read puts its bytes.
+    std::span<char> room()
     {
-        if (size >= keptOutputBytes) {
-            m_bytes = QByteArray(data + size - keptOutputBytes, keptOutputBytes);
-            m_head = 0;
-            return;
+        if (!m_full) {
+            const qsizetype count =
+                std::min({std::max(m_size, firstReadBytes), largestReadBytes, keptOutputBytes - m_size});
+            if (m_bytes.size() < m_size + count)
+                m_bytes.resize(m_size + count);
+            return {m_bytes.data() + m_size, std::size_t(count)};
         }
-        if (m_bytes.size() < keptOutputBytes) {
-            const qsizetype count = std::min(size, keptOutputBytes - m_bytes.size());
-            m_bytes.append(data, count);
-            data += count;
-            size -= count;
-        }
-        while (size > 0) {
-            const qsizetype count = std::min(size, keptOutputBytes - m_head);
-            std::memcpy(m_bytes.data() + m_head, data, std::size_t(count));
-            m_head = (m_head + count) % keptOutputBytes;
-            data += count;
-            size -= count;
-        }
+        return {m_bytes.data() + m_head, std::size_t(std::min(largestReadBytes, keptOutputBytes - m_head))};
     }
 
-    QByteArray bytes() const { return m_head == 0 ? m_bytes : m_bytes.mid(m_head) + m_bytes.left(m_head); }
+    // Keeps the `count` bytes just read into room().
+    void commit(qsizetype count)
+    {
+        if (m_full) {
+            m_head = (m_head + count) % keptOutputBytes;
+            return;
+        }
+        m_size += count;
+        m_full = m_size == keptOutputBytes;
+    }
+
+    // The kept bytes in the order they were written; leaves the tail empty.
+    QByteArray take()
+    {
+        if (!m_full)
+            m_bytes.truncate(m_size);
+        else
+            std::rotate(m_bytes.begin(), m_bytes.begin() + m_head, m_bytes.end());
+        m_size = 0;
+        m_head = 0;
+        m_full = false;
+        return std::exchange(m_bytes, QByteArray());
+    }
 
 private:
     QByteArray m_bytes;
-    qsizetype m_head = 0; // the oldest byte once the ring is full
+    qsizetype m_size = 0; // bytes kept until the ring is full
+    qsizetype m_head = 0; // the oldest byte once it is
+    bool m_full = false;
 };
 
-// The child's state shared by the worker thread, the watchdog thread and the stop callback.
+// Decodes each chunk alone (a sequence cut at either end becomes U+FFFD) into one reused buffer.
+class ChunkDecoder {
+public:
+    const QString& decode(std::span<const char> bytes)
+    {
+        // Emptied first so that a text the handler kept is left to it rather than copied.
+        m_text.resize(0);
+        m_text.resize(m_decoder.requiredSpace(qsizetype(bytes.size())));
+        QChar* const begin = m_text.data();
+        const QChar* const end = m_decoder.appendToBuffer(begin, QByteArrayView(bytes.data(), bytes.size()));
+        m_text.truncate(end - begin);
+        return m_text;
+    }
+
+private:
+    QStringDecoder m_decoder{QStringDecoder::Utf8, QStringDecoder::Flag::Stateless};
+    QString m_text;
+};
+
+// The state shared by the worker thread, the time limit on the timer thread and the stop callback.
 class ProcessControl {
 public:
     // Launches the child through `launch` unless a stop came first; a concurrent stop waits for the
     // launch and then signals the new child.
-    template <typename LaunchFunction> void start(LaunchFunction&& launch)
+    template <typename LaunchFunction> std::shared_ptr<ChildProcess> start(LaunchFunction&& launch)
     {
         std::lock_guard lock(m_lock);
         if (m_cancelled)
             throw CancelledError();
         if (m_expired)
             throw MirvoError::timedOut();
-        m_pid = launch();
+        m_child = launch();
+        return m_child;
     }
 
     void stop(bool timedOut)
     {
         std::lock_guard lock(m_lock);
-        stopLocked(timedOut);
+        (timedOut ? m_expired : m_cancelled) = true;
+        if (m_child)
+            m_child->terminate();
     }
 
     void check() const
@@ -112,267 +163,178 @@ public:
             throw MirvoError::timedOut();
     }
 
-    // Runs on the watchdog thread until the child is reaped: fires the time limit at `deadline` and
-    // the SIGKILL that follows a stop.
-    void watch(Clock::time_point deadline)
-    {
-        std::unique_lock lock(m_lock);
-        bool limitReached = false;
-        while (!m_reaped) {
-            const auto now = Clock::now();
-            if (!limitReached && now >= deadline) {
-                limitReached = true;
-                stopLocked(true);
-                continue;
-            }
-            if (m_killPending && now >= m_killAt) {
-                m_killPending = false;
-                ::kill(m_pid, SIGKILL);
-                continue;
-            }
-            if (!limitReached && (!m_killPending || deadline < m_killAt))
-                m_changed.wait_until(lock, deadline);
-            else if (m_killPending)
-                m_changed.wait_until(lock, m_killAt);
-            else
-                m_changed.wait(lock);
-        }
-    }
-
-    // Blocks until the child has exited and reaps it; returns the raw wait status, or -1 when someone
-    // else reaped it first.
-    int reap()
-    {
-        pid_t pid = 0;
-        {
-            std::lock_guard lock(m_lock);
-            pid = m_pid;
-        }
-        // Wait without reaping: until the reap below, the pid cannot be reused, so signals stay safe.
-        siginfo_t info{};
-        while (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
-        }
-        std::lock_guard lock(m_lock);
-        int status = 0;
-        pid_t reaped = -1;
-        do {
-            reaped = ::waitpid(pid, &status, 0);
-        } while (reaped < 0 && errno == EINTR);
-        m_reaped = true;
-        m_changed.notify_all();
-        return reaped == pid ? status : -1;
-    }
-
 private:
-    void stopLocked(bool timedOut)
-    {
-        (timedOut ? m_expired : m_cancelled) = true;
-        if (m_pid <= 0 || m_reaped)
-            return;
-        ::kill(m_pid, SIGTERM);
-        if (!m_killScheduled) {
-            m_killScheduled = true;
-            m_killPending = true;
-            m_killAt = Clock::now() + killDelay;
-            m_changed.notify_all();
-        }
-    }
-
     mutable std::mutex m_lock;
-    std::condition_variable m_changed;
-    pid_t m_pid = 0;
-    bool m_reaped = false;
+    std::shared_ptr<ChildProcess> m_child;
     bool m_cancelled = false;
     bool m_expired = false;
-    bool m_killScheduled = false;
-    bool m_killPending = false;
-    Clock::time_point m_killAt;
 };
 
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() { reset(); }
-
-    int get() const { return m_fd; }
-    void reset(int fd = -1)
-    {
-        if (m_fd >= 0)
-            ::close(m_fd); // a failure to close changes nothing for us
-        m_fd = fd;
-    }
-
-private:
-    int m_fd = -1;
-};
-
-// Moves a close-on-exec descriptor above the standard three, so that dup2 onto 1 and 2 always makes a
-// fresh, inheritable copy in the child.
-void keepAboveStandardDescriptors(FileDescriptor& descriptor)
-{
-    if (descriptor.get() > STDERR_FILENO)
-        return;
-    const int moved = ::fcntl(descriptor.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    if (moved < 0)
-        throw SystemError::fromErrno(errno);
-    descriptor.reset(moved);
-}
-
-void openPipe(FileDescriptor& readEnd, FileDescriptor& writeEnd)
-{
-    int fds[2] = {-1, -1};
-#ifdef __APPLE__
-    if (::pipe(fds) < 0)
-        throw SystemError::fromErrno(errno);
-    ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-#else
-    if (::pipe2(fds, O_CLOEXEC) < 0)
-        throw SystemError::fromErrno(errno);
-#endif
-    readEnd.reset(fds[0]);
-    writeEnd.reset(fds[1]);
-    keepAboveStandardDescriptors(readEnd);
-    keepAboveStandardDescriptors(writeEnd);
-}
-
-pid_t spawnChild(const Launch& launch, int outputFd)
-{
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(launch.program.constData()));
-    for (const QByteArray& argument : launch.arguments)
-        argv.push_back(const_cast<char*>(argument.constData()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const QByteArray& entry : launch.environment)
-        envp.push_back(const_cast<char*>(entry.constData()));
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, outputFd, STDERR_FILENO);
-
-    // The spawning thread's signal mask and ignored signals must not leak into the child.
-    sigset_t noSignals;
-    sigemptyset(&noSignals);
-    posix_spawnattr_setsigmask(&attributes, &noSignals);
-    sigset_t allSignals;
-    sigfillset(&allSignals);
-    sigdelset(&allSignals, SIGKILL);
-    sigdelset(&allSignals, SIGSTOP);
-    posix_spawnattr_setsigdefault(&attributes, &allSignals);
-    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-#ifdef __APPLE__
-    // Descriptors other threads opened without close-on-exec stay out of the child too.
-    flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
-#endif
-    posix_spawnattr_setflags(&attributes, flags);
-
-    pid_t pid = 0;
-    const int error =
-        ::posix_spawn(&pid, launch.program.constData(), &actions, &attributes, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (error != 0)
-        throw SystemError::fromErrno(error, launch.executable);
-    return pid;
-}
-
-int statusFromWaitStatus(int waitStatus)
-{
-    if (waitStatus < 0)
-        return -1;
-    if (WIFEXITED(waitStatus))
-        return WEXITSTATUS(waitStatus);
-    if (WIFSIGNALED(waitStatus))
-        return WTERMSIG(waitStatus);
-    return waitStatus;
-}
-
-Clock::time_point deadlineAfter(double seconds)
+TimerThread::Clock::time_point deadlineAfter(double seconds)
 {
     const double clamped = seconds > 0 ? std::min(seconds, longestTimeoutSeconds) : 0.0;
-    return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(clamped));
+    return TimerThread::Clock::now() +
+           std::chrono::duration_cast<TimerThread::Clock::duration>(std::chrono::duration<double>(clamped));
 }
 
-// Everything after the launch request, on the worker thread. Returns only once the child is reaped.
-CommandResult execute(const Launch& launch, double timeout, const OutputHandler& onOutput,
-                      ProcessControl& control)
+// Everything from the launch on, on the worker thread. Returns only once the child is reaped.
+CommandResult execute(const Launch& launch, const OutputHandler& onOutput,
+                      const std::shared_ptr<ProcessControl>& control)
 {
-    if (!QDir::isAbsolutePath(launch.executable))
-        throw SystemError::fromErrno(ENOENT, launch.executable);
-
-    FileDescriptor readEnd;
-    FileDescriptor writeEnd;
-    openPipe(readEnd, writeEnd);
-    control.start([&] { return spawnChild(launch, writeEnd.get()); });
-    const Clock::time_point deadline = deadlineAfter(timeout);
-
-    std::thread watchdog;
+    std::pair<FileDescriptor, FileDescriptor> pipe = FileDescriptor::pipe();
+    FileDescriptor& readEnd = pipe.first;
+    FileDescriptor& writeEnd = pipe.second;
+#ifdef F_SETPIPE_SZ
+    ::fcntl(readEnd.get(), F_SETPIPE_SZ, pipeBytes); // the default size serves as well, only slower
+#endif
+    const std::shared_ptr<ChildProcess> child = control->start([&] {
+        return ChildProcess::start(launch.executable, launch.arguments, launch.environment,
+                                   {-1, writeEnd.get(), writeEnd.get()});
+    });
+    TimerThread& timer = TimerThread::shared();
+    TimerThread::Action limit;
     try {
-        watchdog = std::thread([&control, deadline] { control.watch(deadline); });
-    } catch (const std::system_error& error) {
-        // Without a watchdog nothing could end the child: stop it and wait for it here.
-        control.stop(false);
-        control.reap();
-        throw SystemError::fromErrno(error.code().value());
+        limit = timer.schedule(deadlineAfter(launch.timeout), [control] { control->stop(true); });
+    } catch (...) {
+        // Without a time limit nothing would end a child that never exits: stop it and wait for it here.
+        control->stop(false);
+        child->wait();
+        throw;
     }
     writeEnd.reset();
 
     OutputTail tail;
     try {
-        std::vector<char> chunk(readChunkBytes);
+        ChunkDecoder decoder;
         while (true) {
-            const ssize_t count = ::read(readEnd.get(), chunk.data(), chunk.size());
+            const std::span<char> room = tail.room();
+            const ssize_t count = ::read(readEnd.get(), room.data(), room.size());
             if (count < 0 && errno == EINTR)
                 continue;
             if (count <= 0)
                 break;
-            tail.append(chunk.data(), count);
+            tail.commit(count);
             if (onOutput)
-                onOutput(QString::fromUtf8(chunk.data(), count));
+                onOutput(decoder.decode(room.first(std::size_t(count))));
         }
     } catch (...) {
-        control.stop(false);
+        control->stop(false);
         readEnd.reset();
-        control.reap();
-        watchdog.join();
+        child->wait();
+        timer.cancel(limit);
         throw;
     }
 
-    const int waitStatus = control.reap();
-    watchdog.join();
-    control.check();
-    return CommandResult{statusFromWaitStatus(waitStatus), QString::fromUtf8(tail.bytes())};
+    const int status = child->wait();
+    timer.cancel(limit);
+    control->check();
+    return CommandResult{status, QString::fromUtf8(tail.take())};
 }
 
-Launch prepareLaunch(QString executable, const QStringList& arguments)
+// One run handed to a worker thread: finishes its promise exactly once.
+class RunJob {
+public:
+    RunJob(Launch launch, OutputHandler onOutput, std::shared_ptr<ProcessControl> control,
+           QPromise<CommandResult> promise)
+        : m_launch(std::move(launch))
+        , m_onOutput(std::move(onOutput))
+        , m_control(std::move(control))
+        , m_promise(std::move(promise))
+    {
+    }
+
+    void run()
+    {
+        try {
+            m_promise.addResult(execute(m_launch, m_onOutput, m_control));
+        } catch (...) {
+            m_promise.setException(std::current_exception());
+        }
+        m_promise.finish();
+    }
+
+private:
+    Launch m_launch;
+    OutputHandler m_onOutput;
+    std::shared_ptr<ProcessControl> m_control;
+    QPromise<CommandResult> m_promise;
+};
+
+// Threads that each block for one run at a time and then wait a while for the next, so that a launch
+// seldom starts one. A run never queues behind another: without an idle thread it gets a new one.
+class WorkerThreads {
+public:
+    // Throws SystemError when a thread is needed and cannot be started.
+    void start(std::unique_ptr<RunJob> job)
+    {
+        {
+            std::lock_guard lock(m_lock);
+            if (m_idle > 0) {
+                --m_idle;
+                m_jobs.push_back(std::move(job));
+                m_jobArrived.notify_one();
+                return;
+            }
+        }
+        try {
+            std::thread([this, first = std::move(job)]() mutable { work(std::move(first)); }).detach();
+        } catch (const std::system_error& error) {
+            throw SystemError::fromErrno(error.code().value());
+        }
+    }
+
+private:
+    void work(std::unique_ptr<RunJob> job)
+    {
+        while (job) {
+            job->run();
+            job.reset();
+            std::unique_lock lock(m_lock);
+            ++m_idle;
+            if (!m_jobArrived.wait_for(lock, idleThreadLifetime, [this] { return !m_jobs.empty(); })) {
+                --m_idle;
+                return;
+            }
+            job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+        }
+    }
+
+    std::mutex m_lock;
+    std::condition_variable m_jobArrived;
+    std::deque<std::unique_ptr<RunJob>> m_jobs;
+    int m_idle = 0; // threads waiting, less the jobs handed to them and not yet taken
+};
+
+// Never destroyed: an exiting application must not wait here for a child that is still being stopped.
+WorkerThreads& workers()
 {
-    Launch launch;
-    launch.program = QFile::encodeName(executable);
-    launch.executable = std::move(executable);
-    for (const QString& argument : arguments)
-        launch.arguments.append(argument.toUtf8());
-    const QStringList environment = ProcessRunner::environment().toStringList();
-    for (const QString& entry : environment)
-        launch.environment.append(entry.toUtf8());
-    return launch;
+    static WorkerThreads* const threads = new WorkerThreads;
+    return *threads;
+}
+
+char** currentEnvironment()
+{
+#ifdef __APPLE__
+    return *_NSGetEnviron();
+#else
+    return environ;
+#endif
 }
 
 } // namespace
 
-QProcessEnvironment ProcessRunner::environment()
+QByteArrayList ProcessRunner::environment()
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(u"PATH"_s, u"/usr/bin:/bin:/usr/sbin:/sbin"_s);
-    environment.insert(u"NO_COLOR"_s, u"1"_s);
-    return environment;
+    QByteArrayList entries;
+    for (char** entry = currentEnvironment(); *entry; ++entry) {
+        const QByteArrayView text(*entry);
+        if (!text.startsWith("PATH=") && !text.startsWith("NO_COLOR="))
+            entries.append(text.toByteArray());
+    }
+    entries.append("PATH=/usr/bin:/bin:/usr/sbin:/sbin"_ba);
+    entries.append("NO_COLOR=1"_ba);
+    return entries;
 }
 
 QCoro::Task<CommandResult> ProcessRunner::run(QString executable, QStringList arguments, double timeout,
@@ -384,21 +346,9 @@ QCoro::Task<CommandResult> ProcessRunner::run(QString executable, QStringList ar
     QPromise<CommandResult> promise;
     QFuture<CommandResult> future = promise.future();
     promise.start();
-    Launch launch = prepareLaunch(std::move(executable), arguments);
-    auto work = [launch = std::move(launch), timeout, onOutput = std::move(onOutput), control,
-                 promise = std::move(promise)]() mutable {
-        try {
-            promise.addResult(execute(launch, timeout, onOutput, *control));
-        } catch (...) {
-            promise.setException(std::current_exception());
-        }
-        promise.finish();
-    };
-    try {
-        std::thread(std::move(work)).detach();
-    } catch (const std::system_error& error) {
-        throw SystemError::fromErrno(error.code().value());
-    }
+    Launch launch{std::move(executable), std::move(arguments), environment(), timeout};
+    workers().start(
+        std::make_unique<RunJob>(std::move(launch), std::move(onOutput), control, std::move(promise)));
     // The worker finishes the future exactly once; QCoro resumes us on this thread and rethrows
     // the worker's exception with its own type.
     co_return co_await future;

@@ -13,7 +13,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <stdexcept>
+
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace mirvo;
 using namespace mirvo::test;
@@ -52,6 +56,10 @@ private Q_SLOTS:
     void stopAfterExitIsCancellation();
     void launchesNothing_data();
     void launchesNothing();
+    void refusesNulCharacter_data();
+    void refusesNulCharacter();
+    void childInheritsOnlyStandardStreams();
+    void throwingHandlerEndsRunAndChild();
 
 private:
     CommandResult run(QStringList arguments, OutputHandler onOutput = {}, double timeout = 20,
@@ -222,6 +230,56 @@ void tst_ProcessRunner::launchesNothing()
     }
     QVERIFY(!QFile::exists(marker));
     QCOMPARE(chunks, QStringList());
+}
+
+void tst_ProcessRunner::refusesNulCharacter_data()
+{
+    QTest::addColumn<QString>("executable");
+    QTest::addColumn<QString>("markerSuffix");
+    // Cut at the NUL, either would start the test child and create the marker.
+    QTest::newRow("in the path") << childPath + QChar(u'\0') + u"x"_s << QString();
+    QTest::newRow("in an argument") << childPath << QString(QChar(u'\0')) + u"x"_s;
+}
+
+void tst_ProcessRunner::refusesNulCharacter()
+{
+    QFETCH(QString, executable);
+    QFETCH(QString, markerSuffix);
+    QTemporaryDir directory;
+    const QString marker = directory.filePath(u"launched"_s);
+    QVERIFY_THROWS_EXCEPTION(
+        SystemError, awaitTask(m_runner.run(executable, {u"touch"_s, marker + markerSuffix}, 20, {}, {})));
+    QVERIFY(!QFile::exists(marker));
+}
+
+void tst_ProcessRunner::childInheritsOnlyStandardStreams()
+{
+    // Left open without close-on-exec on purpose, as a sign-in terminal's ends are.
+    int fds[2] = {-1, -1};
+    QCOMPARE(::pipe(fds), 0);
+    const auto closeBoth = qScopeGuard([fds] {
+        ::close(fds[0]);
+        ::close(fds[1]);
+    });
+    QCOMPARE(::fcntl(fds[1], F_GETFD) & FD_CLOEXEC, 0);
+    const CommandResult result = run({u"fds"_s});
+    QCOMPARE(result.status, 0);
+    QCOMPARE(result.output, QString());
+}
+
+void tst_ProcessRunner::throwingHandlerEndsRunAndChild()
+{
+    // The child still waits for a file that never comes when the handler throws on its first chunk.
+    QTemporaryDir directory;
+    const auto fail = [](const QString&) { throw std::runtime_error("handler failed"); };
+    try {
+        run({u"split-char"_s, directory.filePath(u"never"_s)}, fail);
+        QFAIL("the run ended without the handler's error");
+    } catch (const std::runtime_error& error) {
+        QCOMPARE(QByteArray(error.what()), "handler failed");
+    }
+    // Gone and reaped by the time the run ends, not merely signalled.
+    QCOMPARE(liveChildProcesses(), QList<pid_t>());
 }
 
 QTEST_GUILESS_MAIN(tst_ProcessRunner)

@@ -9,7 +9,6 @@
 
 #ifdef __APPLE__
 #include <libproc.h>
-#include <sys/sysctl.h>
 #endif
 
 namespace mirvo::test {
@@ -21,12 +20,8 @@ QList<pid_t> liveChildProcesses()
 #ifdef __APPLE__
     pid_t pids[4096];
     const int count = proc_listchildpids(self, pids, sizeof(pids));
-    for (int i = 0; i < count; ++i) {
-        proc_bsdinfo info{};
-        if (proc_pidinfo(pids[i], PROC_PIDTBSDINFO, 0, &info, sizeof(info)) == int(sizeof(info)) &&
-            info.pbi_status != SZOMB)
-            children.append(pids[i]);
-    }
+    for (int i = 0; i < count; ++i)
+        children.append(pids[i]);
 #else
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& entry : entries) {
@@ -40,7 +35,7 @@ QList<pid_t> liveChildProcesses()
         const QByteArray line = stat.readAll();
         // The command name may hold spaces and parentheses: the fields start after the last ')'.
         const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields[1].toInt() == self && fields[0] != "Z")
+        if (fields.size() > 1 && fields[1].toInt() == self)
             children.append(pid);
     }
 #endif

@@ -10,6 +10,9 @@
 //   env-args ARGUMENT...     print "env NAME=VALUE" for the environment, then "arg [ARGUMENT]" for each
 //   pid-exit                 print "pid N" and exit at once
 //   touch PATH               create an empty file at PATH
+//   fds                      print "fd N" for each open descriptor above standard error
+//   prompt                   print which standard streams are terminals and "password?", read a line from
+//                            standard input and print it back on standard error as "got [LINE]"
 #include "TestChild.h"
 
 #include <algorithm>
@@ -85,6 +88,34 @@ int ignoreTerm(double seconds)
     return 0;
 }
 
+int openDescriptors()
+{
+    long limit = ::sysconf(_SC_OPEN_MAX);
+    if (limit < 0 || limit > 65536)
+        limit = 65536;
+    for (int fd = STDERR_FILENO + 1; fd < limit; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0)
+            writeAll(STDOUT_FILENO, "fd " + std::to_string(fd) + "\n");
+    }
+    return 0;
+}
+
+int prompt()
+{
+    std::string terminals = "terminals:";
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::isatty(fd))
+            terminals += " " + std::to_string(fd);
+    }
+    writeAll(STDOUT_FILENO, terminals + "\npassword?\n");
+    std::string line;
+    char byte = 0;
+    while (::read(STDIN_FILENO, &byte, 1) == 1 && byte != '\n')
+        line += byte;
+    writeAll(STDERR_FILENO, "got [" + line + "]\n");
+    return 0;
+}
+
 int environmentAndArguments(int argc, char** argv)
 {
     for (char** entry = environ; *entry; ++entry)
@@ -137,6 +168,10 @@ int main(int argc, char** argv)
         const int fd = ::open(first, O_WRONLY | O_CREAT, 0644);
         return fd < 0 ? 1 : ::close(fd);
     }
+    if (mode == "fds")
+        return openDescriptors();
+    if (mode == "prompt")
+        return prompt();
     writeAll(STDERR_FILENO, "unknown mode\n");
     return 64;
 }
