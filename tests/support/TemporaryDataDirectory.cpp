@@ -1,8 +1,25 @@
 #include "TemporaryDataDirectory.h"
 
 #include <QDirIterator>
+#include <QFile>
+#include <QTest>
 
 namespace mirvo::test {
+
+void writeFile(const QString& path, const QByteArray& contents)
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(file.write(contents), contents.size());
+}
+
+std::optional<QByteArray> readFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
+}
 
 TemporaryDataDirectory::TemporaryDataDirectory()
     : m_dir(QDir::tempPath() + QStringLiteral("/mirvo-test-XXXXXX"))

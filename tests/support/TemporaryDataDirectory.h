@@ -1,9 +1,17 @@
 #pragma once
 
+#include <QByteArray>
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <optional>
+
 namespace mirvo::test {
+
+// Replaces the file at `path` with `contents`; a failure fails the running test.
+void writeFile(const QString& path, const QByteArray& contents);
+// What the file at `path` holds; nothing when it cannot be opened.
+std::optional<QByteArray> readFile(const QString& path);
 
 // A fresh directory for one test, removed afterwards.
 class TemporaryDataDirectory {
