@@ -4,6 +4,9 @@
 #include <QFile>
 #include <QTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace mirvo::test {
 
 void writeFile(const QString& path, const QByteArray& contents)
@@ -19,6 +22,27 @@ std::optional<QByteArray> readFile(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     return file.readAll();
+}
+
+QString makeEntry(const QString& root, const QString& entry)
+{
+    const qsizetype at = entry.indexOf(u'@');
+    const QChar mark = at >= 0 ? u'@' : entry.back();
+    const bool marked = QStringView(u"/*|@").contains(mark);
+    const QString path = QDir(root).filePath(at >= 0 ? entry.left(at) : marked ? entry.chopped(1) : entry);
+    const QByteArray native = QFile::encodeName(path);
+    [&] {
+        QVERIFY(QDir().mkpath(mark == u'/' ? path : QFileInfo(path).path()));
+        if (mark == u'|')
+            QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+        else if (mark == u'@')
+            QCOMPARE(::symlink(QFile::encodeName(entry.mid(at + 1)).constData(), native.constData()), 0);
+        else if (mark != u'/')
+            writeFile(path, {});
+        if (mark == u'*')
+            QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner));
+    }();
+    return path;
 }
 
 TemporaryDataDirectory::TemporaryDataDirectory()
