@@ -54,32 +54,31 @@ class tst_ChildProcess : public QObject {
 
 private Q_SLOTS:
     void cleanup() { QCOMPARE(waitForNoChildProcesses(), QList<pid_t>()); }
-    void runsOnTerminal();
+
+    void runsOnTerminal()
+    {
+        int master = -1;
+        int slave = -1;
+        QCOMPARE(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+        const FileDescriptor masterEnd(master);
+        FileDescriptor slaveEnd(slave);
+        termios attributes{};
+        QCOMPARE(::tcgetattr(slave, &attributes), 0);
+        attributes.c_lflag &= ~tcflag_t(ECHO | ECHONL);
+        QCOMPARE(::tcsetattr(slave, TCSANOW, &attributes), 0);
+
+        const std::shared_ptr<ChildProcess> child = ChildProcess::start(
+            childPath, {u"prompt"_s}, ProcessRunner::environment(), {slave, slave, slave});
+        slaveEnd.reset();
+        // The terminal turns each line feed the child writes into a carriage return and a line feed.
+        const QByteArray prompt = "terminals: 0 1 2\r\npassword?\r\n";
+        QCOMPARE(readUntil(master, prompt), prompt);
+        QCOMPARE(::write(master, "secret\n", 7), ssize_t(7));
+        // Without the echo, the answer comes back only as the child repeats it.
+        QCOMPARE(readUntil(master, "]\r\n"), QByteArray("got [secret]\r\n"));
+        QCOMPARE(child->wait(), 0);
+    }
 };
-
-void tst_ChildProcess::runsOnTerminal()
-{
-    int master = -1;
-    int slave = -1;
-    QCOMPARE(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    const FileDescriptor masterEnd(master);
-    FileDescriptor slaveEnd(slave);
-    termios attributes{};
-    QCOMPARE(::tcgetattr(slave, &attributes), 0);
-    attributes.c_lflag &= ~tcflag_t(ECHO | ECHONL);
-    QCOMPARE(::tcsetattr(slave, TCSANOW, &attributes), 0);
-
-    const std::shared_ptr<ChildProcess> child =
-        ChildProcess::start(childPath, {u"prompt"_s}, ProcessRunner::environment(), {slave, slave, slave});
-    slaveEnd.reset();
-    // The terminal turns each line feed the child writes into a carriage return and a line feed.
-    const QByteArray prompt = "terminals: 0 1 2\r\npassword?\r\n";
-    QCOMPARE(readUntil(master, prompt), prompt);
-    QCOMPARE(::write(master, "secret\n", 7), ssize_t(7));
-    // Without the echo, the answer comes back only as the child repeats it.
-    QCOMPARE(readUntil(master, "]\r\n"), QByteArray("got [secret]\r\n"));
-    QCOMPARE(child->wait(), 0);
-}
 
 QTEST_GUILESS_MAIN(tst_ChildProcess)
 #include "tst_childprocess.moc"
