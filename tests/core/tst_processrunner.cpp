@@ -26,15 +26,11 @@ namespace {
 
 const QString childPath = QStringLiteral(TEST_CHILD_PATH);
 
-// An onOutput that appends each chunk to `chunks` and then runs `also`, on the reading thread; the test
-// reads `chunks` once the run has ended.
-OutputHandler collect(QStringList& chunks, std::function<void(const QString&)> also = {})
+// An onOutput that appends each chunk to `chunks`, on the reading thread; the test reads `chunks` once the
+// run has ended.
+OutputHandler collect(QStringList& chunks)
 {
-    return [&chunks, also = std::move(also)](const QString& chunk) {
-        chunks.append(chunk);
-        if (also)
-            also(chunk);
-    };
+    return [&chunks](const QString& chunk) { chunks.append(chunk); };
 }
 
 } // namespace
@@ -58,17 +54,19 @@ private Q_SLOTS:
         QTest::addColumn<double>("timeout");
         QTest::addColumn<QString>("result"); // "<status> <output>" or "timed out"
 
-        QTest::newRow("silent") << QStringList{u"exit"_s, u"0"_s} << 20.0 << u"0 "_s;
-        QTest::newRow("status 255 with text")
-            << QStringList{u"exit"_s, u"255"_s, u"сбой"_s} << 20.0 << u"255 сбой"_s;
-        QTest::newRow("ended by SIGKILL")
-            << QStringList{u"raise"_s, QString::number(SIGKILL)} << 20.0 << QString::number(SIGKILL) + u' ';
-        QTest::newRow("stderr interleaved with stdout")
-            << QStringList{u"interleave"_s} << 20.0 << u"0 out 1\nerr 1\nout 2\nerr 2\nout 3\nerr 3\n"_s;
+        const auto row = [](const char* name, const QString& command, const QString& result,
+                            double timeout = 20) {
+            QTest::newRow(name) << command.split(u' ') << timeout << result;
+        };
+
+        row("silent", u"exit 0"_s, u"0 "_s);
+        row("status 255 with text", u"exit 255 сбой"_s, u"255 сбой"_s);
+        row("ended by SIGKILL", u"raise %1"_s.arg(SIGKILL), u"%1 "_s.arg(SIGKILL));
+        row("stderr interleaved with stdout", u"interleave"_s,
+            u"0 out 1\nerr 1\nout 2\nerr 2\nout 3\nerr 3\n"_s);
         // The child lists every descriptor it holds beyond the standard three.
-        QTest::newRow("only the standard streams inherited") << QStringList{u"fds"_s} << 20.0 << u"0 "_s;
-        QTest::newRow("zero time limit fires at once")
-            << QStringList{u"sleep"_s, u"30"_s} << 0.0 << u"timed out"_s;
+        row("only the standard streams inherited", u"fds"_s, u"0 "_s);
+        row("zero time limit fires at once", u"sleep 30"_s, u"timed out"_s, 0);
     }
 
     void result()
@@ -119,10 +117,10 @@ private Q_SLOTS:
         QTemporaryDir directory;
         const QString waitFile = directory.filePath(u"go"_s);
         QStringList chunks;
-        const auto releaseSecondHalf = [waitFile](const QString&) {
-            QFile(waitFile).open(QIODevice::WriteOnly);
-        };
-        const CommandResult result = run({u"split-char"_s, waitFile}, collect(chunks, releaseSecondHalf));
+        const CommandResult result = run({u"split-char"_s, waitFile}, [&](const QString& chunk) {
+            chunks.append(chunk);
+            QFile(waitFile).open(QIODevice::WriteOnly); // releases the second half
+        });
         QCOMPARE(result.output, u"€\n"_s);
         QCOMPARE(chunks.size(), 2);
         QVERIFY(!chunks[0].isEmpty() && chunks[0].count(QChar::ReplacementCharacter) == chunks[0].size());
