@@ -1,3 +1,4 @@
+#include "FileSystem.h"
 #include "LocalStore.h"
 #include "SystemError.h"
 #include "TemporaryDataDirectory.h"
@@ -18,6 +19,8 @@ using namespace mirvo::test;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
+
+enum class Reader { FileSystem, Catalog, Metadata };
 
 int modeOf(const QString& path)
 {
@@ -131,38 +134,77 @@ private Q_SLOTS:
         QCOMPARE(store.cachedCatalog(), std::optional<QByteArray>("second"));
     }
 
-    void unreadableSavedFilesThrow_data()
+    void readsOnlySmallRegularFiles_data()
     {
-        QTest::addColumn<QString>("entry"); // as makeEntry() marks it
+        // The entry is made as makeEntry() marks it and then given `content`; when empty, there is none.
+        QTest::addColumn<Reader>("reader");
+        QTest::addColumn<QString>("entry");
         QTest::addColumn<QByteArray>("content");
-        const auto row = [](const char* name, const QString& entry, const QByteArray& content = {}) {
-            QTest::newRow(name) << entry << content;
+        QTest::addColumn<QString>("read"); // what was read, or the error's text with PATH for the path
+        const auto row = [](const char* name, Reader reader, const QString& entry, const QByteArray& content,
+                            const QString& read) {
+            QTest::newRow(name) << reader << entry << content << read;
         };
+        const QString notRegular = u"Путь ведёт не к обычному файлу. (PATH)"_s;
+        const QString loop = u"Символические ссылки в пути ведут по кругу. (PATH)"_s;
+        const QString damaged = u"Не удалось прочитать дату сохранённого каталога: файл повреждён (PATH)."_s;
+        const QString catalog = u"catalog.txt"_s;
         const QString metadata = u"catalog-metadata.json"_s;
+        using enum Reader;
 
-        row("metadata not JSON", metadata, "{updatedAt: soon");
-        row("date as text", metadata, R"({"updatedAt":"2020-01-01"})");
-        row("absurd number", metadata, R"({"updatedAt":1e300})");
-        row("metadata a FIFO", metadata + u'|');
-        row("metadata over its cap", metadata,
-            QByteArray(R"({"updatedAt":1})").leftJustified(LocalStore::maximumMetadataBytes + 1));
-        row("catalog a FIFO", u"catalog.txt|"_s);
-        row("catalog a link to itself", u"catalog.txt@catalog.txt"_s);
-        row("catalog over its cap", u"catalog.txt"_s, QByteArray(LocalStore::maximumCatalogBytes + 1, 'c'));
+        // The file system's own reads of catalog.txt, capped at 1 MiB.
+        row("missing", FileSystem, {}, {}, u"none"_s);
+        row("exactly the cap", FileSystem, catalog, QByteArray(fileCap, 'c'), QString(fileCap, u'c'));
+        row("sparse, far over the cap", FileSystem, catalog, "<8 GiB>",
+            u"Файл слишком большой: больше 1 МБ. (PATH)"_s);
+        row("FIFO", FileSystem, catalog + u'|', {}, notRegular);
+        row("link to /dev/zero", FileSystem, catalog + u"@/dev/zero"_s, {}, notRegular);
+        row("folder", FileSystem, catalog + u'/', {}, u"Путь ведёт к папке, а не к файлу. (PATH)"_s);
+        row("link to itself", FileSystem, catalog + u'@' + catalog, {}, loop);
+
+        // The store's saved files.
+        row("catalog a FIFO", Catalog, catalog + u'|', {}, notRegular);
+        row("catalog a link to itself", Catalog, catalog + u'@' + catalog, {}, loop);
+        row("catalog over its cap", Catalog, catalog, QByteArray(LocalStore::maximumCatalogBytes + 1, 'c'),
+            u"Файл слишком большой: больше 4 МБ. (PATH)"_s);
+        row("metadata not JSON", Metadata, metadata, "{updatedAt: soon", damaged);
+        row("date as text", Metadata, metadata, R"({"updatedAt":"2020-01-01"})", damaged);
+        row("absurd number", Metadata, metadata, R"({"updatedAt":1e300})", damaged);
+        row("metadata a FIFO", Metadata, metadata + u'|', {}, notRegular);
+        row("metadata over its cap", Metadata, metadata,
+            QByteArray(R"({"updatedAt":1})").leftJustified(LocalStore::maximumMetadataBytes + 1),
+            u"Файл слишком большой: больше 64 КБ. (PATH)"_s);
     }
 
-    void unreadableSavedFilesThrow()
+    void readsOnlySmallRegularFiles()
     {
+        QFETCH(Reader, reader);
         QFETCH(QString, entry);
         QFETCH(QByteArray, content);
         const LocalStore store(m_data->path());
-        const QString path = makeEntry(m_data->path(), entry);
-        if (!content.isEmpty())
+        const QString path =
+            entry.isEmpty() ? m_data->filePath(u"catalog.txt"_s) : makeEntry(m_data->path(), entry);
+        if (content == "<8 GiB>") {
+            writeFile(path, "c");
+            QVERIFY(QFile::resize(path, qint64(8) << 30));
+        } else if (!content.isEmpty()) {
             writeFile(path, content);
-        if (entry.startsWith(u"catalog.txt"_s))
-            QVERIFY_THROWS_EXCEPTION(SystemError, store.cachedCatalog());
-        else
-            QVERIFY_THROWS_EXCEPTION(SystemError, store.cachedCatalogUpdatedAt());
+        }
+
+        QString read;
+        try {
+            if (reader == Reader::Metadata) {
+                read = store.cachedCatalogUpdatedAt().value_or(QDateTime()).toString(Qt::ISODate);
+            } else {
+                const std::optional<QByteArray> bytes = reader == Reader::Catalog
+                                                            ? store.cachedCatalog()
+                                                            : FileSystem::readFileIfExists(path, fileCap);
+                read = bytes ? QString::fromLatin1(*bytes) : u"none"_s;
+            }
+        } catch (const SystemError& error) {
+            read = QString(error.description()).replace(path, u"PATH"_s);
+        }
+        QTEST(read, "read");
     }
 
     void cacheSizeAndClearing()
@@ -206,6 +248,7 @@ private Q_SLOTS:
     }
 
 private:
+    static constexpr qsizetype fileCap = 1024 * 1024;
     std::optional<TemporaryDataDirectory> m_data;
 };
 
