@@ -156,11 +156,10 @@ private Q_SLOTS:
         // is done, so only a report made after that can carry the finished file's size.
         std::binary_semaphore measured{0};
         std::binary_semaphore toolDone{0};
-        std::atomic<bool> held = false;
         std::atomic<qint64> lastSize = -1;
         const ToolService::BytesHandler onBytes = [&](qint64 bytes) {
             lastSize = bytes;
-            if (bytes == 500 && !held.exchange(true)) {
+            if (bytes == 500) {
                 measured.release();
                 toolDone.acquire();
             }
