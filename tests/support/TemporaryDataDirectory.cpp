@@ -31,6 +31,7 @@ QString makeEntry(const QString& root, const QString& entry)
     const bool marked = QStringView(u"/*|@").contains(mark);
     const QString path = QDir(root).filePath(at >= 0 ? entry.left(at) : marked ? entry.chopped(1) : entry);
     const QByteArray native = QFile::encodeName(path);
+    // A failed check returns from the lambda only: the caller still gets the path.
     [&] {
         QVERIFY(QDir().mkpath(mark == u'/' ? path : QFileInfo(path).path()));
         if (mark == u'|')
