@@ -17,6 +17,7 @@ class tst_QmlValues : public QObject {
 
 private Q_SLOTS:
     void bindingsFollowTheModel();
+    void qmlWritesOnlyWhatTheScreensWrite();
 };
 
 void tst_QmlValues::bindingsFollowTheModel()
@@ -94,6 +95,30 @@ void tst_QmlValues::bindingsFollowTheModel()
     QCOMPARE(read("failure").toString(), u"Неверный пароль."_s);
     QVERIFY(!read("progressKnown").toBool());
     AppModel::setInstance(nullptr);
+}
+
+void tst_QmlValues::qmlWritesOnlyWhatTheScreensWrite()
+{
+    test::TemporaryDataDirectory dir;
+    AppModel model(test::modelEnvironment(dir));
+    const QList<std::pair<const QObject*, QStringList>> objects{
+        {&model, {u"page"_s, u"advancedMode"_s}},
+        {model.catalog(), {u"search"_s, u"topSearch"_s}},
+        {model.devices(), {u"selectedDeviceID"_s}},
+        {model.account(), {u"modal"_s}},
+        {model.components(), {}},
+        {model.operation(), {}},
+        {model.updates(), {}},
+    };
+    for (const auto& [object, writable] : objects) {
+        const QMetaObject* meta = object->metaObject();
+        QStringList written;
+        for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
+            if (meta->property(i).isWritable())
+                written.append(QString::fromLatin1(meta->property(i).name()));
+        }
+        QCOMPARE(written, writable);
+    }
 }
 
 QTEST_MAIN(tst_QmlValues)
