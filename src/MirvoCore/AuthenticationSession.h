@@ -1,0 +1,46 @@
+#pragma once
+
+#include "AuthenticationEvent.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace mirvo {
+
+// One Apple ID sign-in: runs `ipatool auth login` on a pseudo-terminal, reads its prompts and its final
+// line, and reports each as an event to its owner, who answers the prompts through submit(). Every event
+// and every operation is on the GUI thread; the terminal is read on a thread of its own.
+class AuthenticationSession : public QObject {
+    Q_OBJECT
+
+public:
+    using Receive = std::function<void(const AuthenticationEvent& event)>;
+
+    static constexpr double defaultTimeLimitSeconds = 300.0;
+
+    // `timeLimitSeconds` is the whole attempt's limit, measured on the continuous clock.
+    explicit AuthenticationSession(Receive receive, double timeLimitSeconds = defaultTimeLimitSeconds,
+                                   QObject* parent = nullptr);
+    // Stops the tool without an event.
+    ~AuthenticationSession() override;
+
+    // Starts `executable auth login --email <email> --format json` on the terminal. Does nothing while a
+    // tool runs. Throws MirvoError when the terminal cannot be prepared and SystemError when the launch
+    // fails.
+    void start(const QString& executable, const QString& email);
+    // Sends one answer (the password or the code) followed by a line feed, then reports `working`.
+    // Throws MirvoError("Недопустимый ввод.") when nothing is running, the attempt has ended or the text
+    // holds a line break; throws SystemError when the write fails.
+    void submit(const QString& text);
+    // Ends the attempt at once, without an event; the tool gets SIGTERM, and SIGKILL 2.0 s later.
+    void cancel();
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+} // namespace mirvo
