@@ -18,6 +18,7 @@ struct AppModelEnvironment {
     BundleInfo bundleInfo;
     std::shared_ptr<QSettings> settings;
     std::shared_ptr<CommandRunning> runner; // runs ipatool and go-ios
+    double devicePollingSeconds = 8.0;
 
     static AppModelEnvironment production();
 };

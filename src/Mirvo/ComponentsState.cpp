@@ -7,6 +7,7 @@ namespace mirvo {
 
 ComponentsState::ComponentsState(AppModel& root)
     : QObject(&root)
+    , m_root(root)
 {
 }
 
@@ -38,6 +39,17 @@ void ComponentsState::setChecking(bool checking)
 void ComponentsState::setStage(const QString& stage)
 {
     assignProperty(this, m_stage, stage, &ComponentsState::stageChanged);
+}
+
+QStringList ComponentsState::updateMissingTools()
+{
+    QStringList missing;
+    for (const QString& name : ToolLocator::required()) {
+        if (!m_root.service().locator().find(name))
+            missing.append(name);
+    }
+    setMissingTools(missing);
+    return missing;
 }
 
 QCoro::Task<> ComponentsState::installMissingTools()

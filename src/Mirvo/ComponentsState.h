@@ -44,6 +44,9 @@ public:
     const QString& stage() const { return m_stage; }
     void setStage(const QString& stage);
 
+    // The required tools the locator cannot find, in the order of the required list; stored and returned.
+    QStringList updateMissingTools();
+
     QCoro::Task<> installMissingTools();
     QCoro::Task<> refreshComponents();
 
@@ -58,6 +61,7 @@ Q_SIGNALS:
 private:
     QVariantMap versionsForQml() const;
 
+    AppModel& m_root;
     QStringList m_missingTools;
     QMap<QString, QString> m_versions;
     bool m_ipatoolNeedsUpdate = false;

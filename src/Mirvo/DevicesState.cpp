@@ -4,18 +4,18 @@
 #include "AssignProperty.h"
 #include "CancelledError.h"
 #include "Sleep.h"
+#include "SystemError.h"
 
 #include <QPointer>
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace mirvo {
 
-namespace {
-constexpr double pollingIntervalSeconds = 8.0;
-} // namespace
-
-DevicesState::DevicesState(AppModel& root)
+DevicesState::DevicesState(AppModel& root, double pollingSeconds)
     : QObject(&root)
     , m_root(root)
+    , m_pollingSeconds(pollingSeconds)
 {
 }
 
@@ -60,10 +60,37 @@ void DevicesState::setRefreshing(bool refreshing)
     assignProperty(this, m_refreshing, refreshing, &DevicesState::refreshingChanged);
 }
 
-QCoro::Task<> DevicesState::refreshDevices()
+QCoro::Task<> DevicesState::refreshDevices(std::stop_token stop)
 {
-    // The device listing arrives with the tool service's device tracking.
-    co_return;
+    if (m_refreshing || m_root.busy())
+        co_return;
+    setRefreshing(true);
+    const QStringList missing = m_root.components()->updateMissingTools();
+    if (missing.contains(u"ios"_s)) {
+        setRefreshing(false);
+        co_return;
+    }
+
+    QPointer<DevicesState> self(this);
+    try {
+        const QList<Device> devices = co_await m_root.service().devices(stop);
+        if (!self)
+            co_return;
+        setConnected(devices);
+        setDeviceError({});
+        if (!selectedDevice())
+            setSelectedDeviceID(devices.isEmpty() ? QString() : devices.constFirst().id);
+    } catch (const CancelledError&) {
+        if (!self)
+            co_return;
+    } catch (const std::exception& error) {
+        if (!self)
+            co_return;
+        setConnected({});
+        setSelectedDeviceID({});
+        setDeviceError(localizedDescription(error));
+    }
+    setRefreshing(false);
 }
 
 void DevicesState::refresh()
@@ -87,14 +114,14 @@ QCoro::Task<> DevicesState::poll(std::stop_token stop)
     QPointer<DevicesState> self(this);
     while (!stop.stop_requested()) {
         try {
-            co_await sleepFor(pollingIntervalSeconds, stop);
+            co_await sleepFor(m_pollingSeconds, stop);
         } catch (const CancelledError&) {
             co_return;
         }
         if (!self)
             co_return;
         if (!m_root.busy())
-            co_await refreshDevices();
+            co_await refreshDevices(stop);
         if (!self)
             co_return;
     }

@@ -32,7 +32,7 @@ class DevicesState : public QObject {
     Q_PROPERTY(bool refreshing READ refreshing NOTIFY refreshingChanged)
 
 public:
-    explicit DevicesState(AppModel& root);
+    DevicesState(AppModel& root, double pollingSeconds);
 
     const QList<Device>& connected() const { return m_connected; }
     void setConnected(const QList<Device>& devices);
@@ -45,11 +45,14 @@ public:
     bool refreshing() const { return m_refreshing; }
     void setRefreshing(bool refreshing);
 
-    QCoro::Task<> refreshDevices();
+    // Lists the devices unless a refresh or an operation runs; keeps the chosen device while it stays
+    // listed, else chooses the first. A failed listing empties the list and says why in deviceError.
+    QCoro::Task<> refreshDevices(std::stop_token stop = {});
     // The sidebar's "Проверить кабель".
     Q_INVOKABLE void refresh();
 
-    // Replaces any running poller, so that one at most exists.
+    // Refreshes every polling interval, skipping its turn while an operation runs. Replaces any running
+    // poller, so that one at most exists.
     void startPolling();
     void stopPolling();
     const TaskHandle& poller() const { return m_poller; }
@@ -68,6 +71,7 @@ private:
     Device selectedDeviceForQml() const { return selectedDevice().value_or(Device{}); }
 
     AppModel& m_root;
+    const double m_pollingSeconds;
     QList<Device> m_connected;
     QString m_selectedDeviceID;
     QString m_deviceError;

@@ -3,6 +3,7 @@
 #include "AppModelEnvironment.h"
 #include "TemporaryDataDirectory.h"
 
+#include <QDir>
 #include <QFile>
 #include <QVariantMap>
 
@@ -31,6 +32,18 @@ inline AppModelEnvironment blockedModelEnvironment(const TemporaryDataDirectory&
     if (!blocker.open(QIODevice::WriteOnly))
         qFatal("cannot create %s", qPrintable(blocker.fileName()));
     return environment;
+}
+
+// Copies the fake tools called `names` ("ipatool", "ios") into the environment's tools directory.
+inline void installFakeTools(const AppModelEnvironment& environment, const QStringList& names)
+{
+    const QString fakes = qEnvironmentVariable("MIRVO_FAKES_DIR");
+    const QString tools = environment.dataRoot + QStringLiteral("/Tools/");
+    QDir().mkpath(tools);
+    for (const QString& name : names) {
+        if (!QFile::copy(fakes + u'/' + name, tools + name))
+            qFatal("cannot install the fake %s from %s", qPrintable(name), qPrintable(fakes));
+    }
 }
 
 } // namespace mirvo::test
