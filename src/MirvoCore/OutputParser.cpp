@@ -295,13 +295,22 @@ QString OutputParser::sanitize(const QString& text)
     static const QRegularExpression email =
         compiled(u"[A-Z0-9._%+-]+@[A-Z0-9.-]+\\.[A-Z]{2,}"_s,
                  QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+    static const QRegularExpression bearer =
+        compiled(u"\\bbearer\\s+[A-Z0-9._~+/-]+=*"_s,
+                 QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+    // A quoted value is masked up to its closing quote (or the end of the line), so that a space, a comma or
+    // a brace inside it does not leave its tail readable; any other value as far as the next of those.
     static const QRegularExpression credential =
-        compiled(u"(?i)(password|token|secret|authCode|dsPersonId)[\"\\s:=]+[^,\\s}]+"_s,
+        compiled(u"(?i)(password|token|secret|authCode|dsPersonId)"
+                 u"(?:\"?[\\s:=]+\"(?:[^\"\\\\\\r\\n]|\\\\.)*\"?|[\"\\s:=]+[^,\\s}]+)"_s,
                  QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
 
     QString result = text;
     if (email.isValid())
         result.replace(email, hidden);
+    // Before the credentials, whose rule would take "token: Bearer" and leave the token itself.
+    if (bearer.isValid())
+        result.replace(bearer, hidden);
     if (credential.isValid())
         result.replace(credential, hidden);
     return lastGraphemes(result, sanitizedLength);
