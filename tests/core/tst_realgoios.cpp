@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -74,6 +75,42 @@ QString missingForOwnUsbmuxd()
 #endif
 }
 
+// A Unix socket with its address set to `path`, or -1.
+int socketFor(const QString& path, sockaddr_un& address)
+{
+    address = {};
+    address.sun_family = AF_UNIX;
+    const QByteArray encoded = QFile::encodeName(path);
+    if (encoded.size() >= qsizetype(sizeof(address.sun_path)))
+        return -1;
+    std::copy(encoded.begin(), encoded.end(), address.sun_path);
+    return ::socket(AF_UNIX, SOCK_STREAM, 0);
+}
+
+// A socket file that nothing listens on, as a usbmuxd that has stopped leaves behind.
+bool makeStaleSocket(const QString& path)
+{
+    sockaddr_un address;
+    const int descriptor = socketFor(path, address);
+    if (descriptor < 0)
+        return false;
+    const bool bound = ::bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(descriptor);
+    return bound;
+}
+
+bool accepts(const QString& path)
+{
+    sockaddr_un address;
+    const int descriptor = socketFor(path, address);
+    if (descriptor < 0)
+        return false;
+    const bool connected =
+        ::connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(descriptor);
+    return connected;
+}
+
 // A usbmuxd started with its own /run, whose socket is `socket()`. Stopped, by its process ID, when the
 // object goes.
 class OwnUsbmuxd {
@@ -92,8 +129,7 @@ public:
         m_process.start();
         m_process.waitForStarted(5000);
         const QDeadlineTimer deadline(10000);
-        while (!QFileInfo::exists(m_socket) && m_process.state() != QProcess::NotRunning &&
-               !deadline.hasExpired())
+        while (!accepts(m_socket) && m_process.state() != QProcess::NotRunning && !deadline.hasExpired())
             QThread::msleep(20);
     }
     OwnUsbmuxd(const OwnUsbmuxd&) = delete;
@@ -110,30 +146,13 @@ public:
         }
     }
 
-    bool running() const { return m_process.state() == QProcess::Running && QFileInfo::exists(m_socket); }
+    bool running() const { return m_process.state() == QProcess::Running && accepts(m_socket); }
     const QString& socket() const { return m_socket; }
 
 private:
     QString m_socket;
     QProcess m_process;
 };
-
-// A socket file that nothing listens on any more, as a crashed usbmuxd leaves behind.
-bool makeStaleSocket(const QString& path)
-{
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray encoded = QFile::encodeName(path);
-    if (encoded.size() >= qsizetype(sizeof(address.sun_path)))
-        return false;
-    std::copy(encoded.begin(), encoded.end(), address.sun_path);
-    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (descriptor < 0)
-        return false;
-    const bool bound = ::bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
-    ::close(descriptor);
-    return bound;
-}
 
 // "devices: <the devices' IDs>" or "install: done" when the operation succeeds; otherwise the operation's
 // name and its error's text.
