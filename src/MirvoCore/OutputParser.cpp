@@ -132,6 +132,39 @@ QString lastGraphemes(const QString& text, qsizetype count)
     return text.mid(position);
 }
 
+// The message of the first friendly-error rule that the text matches.
+std::optional<QString> friendlyRule(const QString& text)
+{
+    const QString lowered = text.toLower();
+    const auto containsAny = [&lowered](std::initializer_list<QStringView> needles) {
+        return std::any_of(needles.begin(), needles.end(),
+                           [&lowered](QStringView needle) { return lowered.contains(needle); });
+    };
+
+    const QString rejected =
+        u"Apple отклонила запрос IPATool. Выйдите из Apple ID, войдите снова и повторите попытку."_s;
+    if (containsAny({u"unexpected response from apple"}))
+        return rejected;
+    if (containsAny({u"http 403"}) && containsAny({u"plist", u"forbidden"}))
+        return rejected;
+    if (containsAny({u"invalid response"}))
+        return u"Не удалось получить ответ от Apple. Попробуйте ещё раз. Если ошибка повторится, выйдите из "
+               u"Apple ID и войдите снова."_s;
+    if (containsAny({u"license", u"purchase", u"not purchased"}))
+        return u"Apple не разрешает скачать это приложение с текущего аккаунта. Войдите в Apple ID, с "
+               u"которого "
+               u"вы уже скачивали это приложение раньше, и повторите попытку."_s;
+    if (containsAny({u"password token", u"not authenticated", u"no account"}))
+        return u"Сессия Apple истекла или отсутствует. Войдите в Apple ID повторно."_s;
+    if (containsAny({u"applicationverificationfailed", u"integrity"}))
+        return u"iOS не приняла подпись IPA. Нужен оригинальный пакет с лицензией вашего Apple ID."_s;
+    if (containsAny({u"lockdown", u"pair", u"trust"}))
+        return u"Разблокируйте iPhone, подтвердите «Доверять этому компьютеру» и подключите его заново."_s;
+    if (containsAny({u"not found", u"not available"}))
+        return u"Apple не вернула приложение. Проверьте ID, регион аккаунта и доступность повторной загрузки."_s;
+    return std::nullopt;
+}
+
 } // namespace
 
 QStringList OutputParser::lines(const QString& text)
@@ -177,6 +210,24 @@ std::optional<QString> OutputParser::error(const QString& text)
         const QJsonValue value = it->value(u"error"_s);
         if (value.isString())
             return value.toString();
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> OutputParser::goIOSError(const QString& text)
+{
+    const QList<QJsonObject> found = objects(text);
+    for (auto it = found.crbegin(); it != found.crend(); ++it) {
+        // go-ios 1.0 writes its levels in lower case, and "fatal" where 1.1 writes "ERROR".
+        const QString level = it->value(u"level"_s).toString().toLower();
+        if (level != u"error"_s && level != u"fatal"_s)
+            continue;
+        // ipatool's error lines have neither field.
+        for (const QString& key : {u"err"_s, u"msg"_s}) {
+            const QString message = it->value(key).toString();
+            if (!message.isEmpty())
+                return message;
+        }
     }
     return std::nullopt;
 }
@@ -295,13 +346,22 @@ QString OutputParser::sanitize(const QString& text)
     static const QRegularExpression email =
         compiled(u"[A-Z0-9._%+-]+@[A-Z0-9.-]+\\.[A-Z]{2,}"_s,
                  QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+    static const QRegularExpression bearer =
+        compiled(u"\\bbearer\\s+[A-Z0-9._~+/-]+=*"_s,
+                 QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+    // A quoted value is masked up to its closing quote (or the end of the line), so that a space, a comma or
+    // a brace inside it does not leave its tail readable; any other value as far as the next of those.
     static const QRegularExpression credential =
-        compiled(u"(?i)(password|token|secret|authCode|dsPersonId)[\"\\s:=]+[^,\\s}]+"_s,
+        compiled(u"(?i)(password|token|secret|authCode|dsPersonId)"
+                 u"(?:\"?[\\s:=]+\"(?:[^\"\\\\\\r\\n]|\\\\.)*\"?|[\"\\s:=]+[^,\\s}]+)"_s,
                  QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
 
     QString result = text;
     if (email.isValid())
         result.replace(email, hidden);
+    // Before the credentials, whose rule would take "token: Bearer" and leave the token itself.
+    if (bearer.isValid())
+        result.replace(bearer, hidden);
     if (credential.isValid())
         result.replace(credential, hidden);
     return lastGraphemes(result, sanitizedLength);
@@ -309,33 +369,34 @@ QString OutputParser::sanitize(const QString& text)
 
 QString OutputParser::friendlyError(const QString& text)
 {
-    const QString lowered = text.toLower();
-    const auto containsAny = [&lowered](std::initializer_list<QStringView> needles) {
-        return std::any_of(needles.begin(), needles.end(),
-                           [&lowered](QStringView needle) { return lowered.contains(needle); });
-    };
+    if (auto message = friendlyRule(text))
+        return *message;
+    return sanitize(text);
+}
 
-    const QString rejected =
-        u"Apple отклонила запрос IPATool. Выйдите из Apple ID, войдите снова и повторите попытку."_s;
-    if (containsAny({u"unexpected response from apple"}))
-        return rejected;
-    if (containsAny({u"http 403"}) && containsAny({u"plist", u"forbidden"}))
-        return rejected;
-    if (containsAny({u"invalid response"}))
-        return u"Не удалось получить ответ от Apple. Попробуйте ещё раз. Если ошибка повторится, выйдите из "
-               u"Apple ID и войдите снова."_s;
-    if (containsAny({u"license", u"purchase", u"not purchased"}))
-        return u"Apple не разрешает скачать это приложение с текущего аккаунта. Войдите в Apple ID, с "
-               u"которого "
-               u"вы уже скачивали это приложение раньше, и повторите попытку."_s;
-    if (containsAny({u"password token", u"not authenticated", u"no account"}))
-        return u"Сессия Apple истекла или отсутствует. Войдите в Apple ID повторно."_s;
-    if (containsAny({u"applicationverificationfailed", u"integrity"}))
-        return u"iOS не приняла подпись IPA. Нужен оригинальный пакет с лицензией вашего Apple ID."_s;
-    if (containsAny({u"lockdown", u"pair", u"trust"}))
-        return u"Разблокируйте iPhone, подтвердите «Доверять этому компьютеру» и подключите его заново."_s;
-    if (containsAny({u"not found", u"not available"}))
-        return u"Apple не вернула приложение. Проверьте ID, регион аккаунта и доступность повторной загрузки."_s;
+QString OutputParser::friendlyGoIOSError(const QString& text, const QStringList& ignored)
+{
+    QString read = text;
+    for (const QString& piece : ignored) {
+        if (!piece.isEmpty())
+            read.remove(piece);
+    }
+#ifdef Q_OS_LINUX
+    // On Linux go-ios reaches the phones through the usbmuxd service, which may be missing or stopped.
+    const QString lowered = read.toLower();
+    if (lowered.contains(u"could not connect to usbmuxd") ||
+        (lowered.contains(u"dial unix") &&
+         (lowered.contains(u"no such file or directory") || lowered.contains(u"connection refused"))))
+        return u"Служба usbmuxd не запущена. Установите пакет usbmuxd и подключите iPhone заново."_s;
+#endif
+    // The document's rules would read this as an app that Apple did not return.
+    static const QRegularExpression deviceNotFound =
+        compiled(u"\\bdevice (?:'[^'\\n]*' )?not found\\b"_s,
+                 QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+    if (deviceNotFound.match(read).hasMatch())
+        return u"iPhone отключён. Подключите его кабелем и повторите попытку."_s;
+    if (auto message = friendlyRule(read))
+        return *message;
     return sanitize(text);
 }
 

@@ -96,6 +96,70 @@ QString goJSONEscaped(const QString& text)
     return escaped;
 }
 
+// The failure a go-ios run reports: the message of its last ERROR line, else an "error" object, else the
+// output of a failing exit status.
+std::optional<QString> goIOSFailure(const CommandResult& result)
+{
+    if (auto message = OutputParser::goIOSError(result.output))
+        return message;
+    if (auto error = OutputParser::error(result.output))
+        return error;
+    if (result.status == 0)
+        return std::nullopt;
+    if (result.output.isEmpty())
+        return u"Команда завершилась с кодом "_s + QString::number(result.status) + u"."_s;
+    return result.output;
+}
+
+// The output of a go-ios run that succeeded, or MirvoError::commandFailed with the friendly text of its
+// failure, read without the `ignored` pieces.
+QString goIOSChecked(const CommandResult& result, const QStringList& ignored = {})
+{
+    if (const std::optional<QString> failure = goIOSFailure(result))
+        throw MirvoError::commandFailed(OutputParser::friendlyGoIOSError(*failure, ignored));
+    return result.output;
+}
+
+MirvoError noDeviceList()
+{
+    return MirvoError::message(
+        u"go-ios не вернул список устройств. Разблокируйте iPhone и подтвердите доверие к Mac."_s);
+}
+
+// go-ios lists a phone once for each way it is connected; the cable is the one installs rely on.
+QList<Device> oneEntryPerDevice(const QList<Device>& devices)
+{
+    QList<Device> kept;
+    for (const Device& device : devices) {
+        const auto same = std::find_if(kept.begin(), kept.end(),
+                                       [&device](const Device& other) { return other.id == device.id; });
+        if (same == kept.end()) {
+            kept.append(device);
+        } else if (same->transport != DeviceTransport::Usb && device.transport == DeviceTransport::Usb) {
+            kept.erase(same);
+            kept.append(device);
+        }
+    }
+    return kept;
+}
+
+// The plain listing names the devices only: {"deviceList":["<UDID>", ...]}.
+QList<Device> parseDeviceIdentifiers(const QString& output)
+{
+    const QList<QJsonObject> objects = OutputParser::objects(output);
+    const QJsonValue list = objects.isEmpty() ? QJsonValue() : objects.last().value(u"deviceList"_s);
+    if (!list.isArray())
+        throw noDeviceList();
+    QList<Device> devices;
+    const QJsonArray identifiers = list.toArray();
+    for (const QJsonValue& identifier : identifiers) {
+        const QString id = identifier.toString().trimmed();
+        if (!id.isEmpty())
+            devices.append({id, u"iPhone"_s, {}, true, DeviceTransport::Unknown});
+    }
+    return oneEntryPerDevice(devices);
+}
+
 } // namespace
 
 ToolService::ToolService(std::shared_ptr<CommandRunning> runner, ToolLocator locator)
@@ -118,8 +182,27 @@ QCoro::Task<QList<Device>> ToolService::devices(std::stop_token stop) const
     const QStringList arguments{u"list"_s, u"--details"_s};
     const OutputHandler quiet = ignoreOutput;
     const CommandResult listing = co_await runner->run(executable, arguments, listTimeout, quiet, stop);
-    QList<Device> devices = parseDevices(listing.checked());
+    std::optional<QList<Device>> listed;
+    std::optional<MirvoError> detailedFailure;
+    try {
+        listed = parseDevices(goIOSChecked(listing));
+    } catch (const MirvoError& error) {
+        detailedFailure = error;
+    }
+    if (!listed) {
+        // One iPhone that has not trusted this computer fails the whole detailed listing. The plain one
+        // still names every device, and the lockdown queries below tell which of them is ready.
+        const QStringList plainArguments{u"list"_s};
+        const CommandResult plain =
+            co_await runner->run(executable, plainArguments, listTimeout, quiet, stop);
+        try {
+            listed = parseDeviceIdentifiers(goIOSChecked(plain));
+        } catch (const MirvoError&) {
+            throw *detailedFailure;
+        }
+    }
 
+    QList<Device> devices = std::move(*listed);
     for (Device& device : devices) {
         device = co_await verifyConnection(runner, device, executable, stop);
         // A stopped listing must not pass for one whose devices are all locked.
@@ -138,7 +221,7 @@ QCoro::Task<Device> ToolService::verifyConnection(std::shared_ptr<CommandRunning
     try {
         const CommandResult result =
             co_await runner->run(executable, arguments, lockdownTimeout, quiet, stop);
-        output = result.checked();
+        output = goIOSChecked(result);
     } catch (const std::exception&) {
         // A locked or untrusting iPhone answers with an error: it stays listed, marked not ready.
     }
@@ -165,8 +248,7 @@ QList<Device> ToolService::parseDevices(const QString& output)
     if (!list) {
         if (const auto error = OutputParser::error(output))
             throw MirvoError::commandFailed(OutputParser::friendlyError(*error));
-        throw MirvoError::message(
-            u"go-ios не вернул список устройств. Разблокируйте iPhone и подтвердите доверие к Mac."_s);
+        throw noDeviceList();
     }
 
     QList<Device> devices;
@@ -196,7 +278,7 @@ QList<Device> ToolService::parseDevices(const QString& output)
         device.ready = true;
         devices.append(device);
     }
-    return devices;
+    return oneEntryPerDevice(devices);
 }
 
 Device ToolService::applyingLockdownInfo(const QString& output, Device device)
@@ -341,18 +423,19 @@ QCoro::Task<> ToolService::install(QString ipa, Device device, OutputHandler onO
     const QStringList arguments{u"install"_s, u"--path="_s + path, u"--udid="_s + device.id};
     OutputHandler handler = onOutput ? std::move(onOutput) : OutputHandler(ignoreOutput);
     const CommandResult result = co_await runner->run(executable, arguments, installTimeout, handler, stop);
-    const QString output = result.checked();
+    // go-ios echoes the IPA's path, whose own words (a file named "error.ipa" or "trust me.ipa") must not
+    // pass for a failure nor choose its message.
+    const QStringList pathForms{path, jsonEscaped(path), goJSONEscaped(path)};
+    const QString output = goIOSChecked(result, pathForms);
 
-    // go-ios reports some failures with exit status 0. It also echoes the IPA's path, whose own words
-    // (a file named "error.ipa") must not pass for a failure.
-    const QString escapedPath = jsonEscaped(path);
-    const QString goEscapedPath = goJSONEscaped(path);
+    // Some failures come with exit status 0 and no ERROR line.
     const QStringList lines = OutputParser::lines(output);
     for (const QString& line : lines) {
         QString scanned = line;
-        scanned.remove(path).remove(escapedPath).remove(goEscapedPath);
+        for (const QString& form : pathForms)
+            scanned.remove(form);
         if (installErrorWord().match(scanned).hasMatch())
-            throw MirvoError::commandFailed(OutputParser::friendlyError(line));
+            throw MirvoError::commandFailed(OutputParser::friendlyGoIOSError(line, pathForms));
     }
     if (stop.stop_requested())
         throw CancelledError();

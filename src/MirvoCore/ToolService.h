@@ -32,6 +32,7 @@ public:
 
     // The connected iPhones in go-ios' order; those whose lockdown query fails are listed as not ready.
     QCoro::Task<QList<Device>> devices(std::stop_token stop) const;
+    // One entry per UDID: the USB one where go-ios also lists the phone over the network.
     static QList<Device> parseDevices(const QString& output);
 
     // The e-mail of the signed-in Apple ID.

@@ -27,6 +27,13 @@ namespace {
 const QString emptyIPA = u"message: IPA пустой или недоступен для чтения."_s;
 const QString noDeviceList =
     u"message: go-ios не вернул список устройств. Разблокируйте iPhone и подтвердите доверие к Mac."_s;
+#ifdef Q_OS_LINUX
+const QString usbmuxdDown =
+    u"command failed: Служба usbmuxd не запущена. Установите пакет usbmuxd и подключите iPhone заново."_s;
+#else
+const QString usbmuxdDown = u"command failed: dial unix"_s;
+#endif
+const QString jane = u"00008110-000A1B2C3D4E801E"_s; // the fake's first iPhone
 
 // How `action` ends: "<kind of MirvoError>: <its text>", "system: <the SystemError's text>", "cancelled",
 // or nothing when it succeeds.
@@ -117,6 +124,12 @@ private Q_SLOTS:
         row("Udid missing, blank, no string or padded",
             listed(uR"({"DeviceName":"x"},{"Udid":"  \n"},{"Udid":5},{"Udid":" B \n"})"_s),
             {{u"B"_s, u"iPhone"_s, {}, true, DeviceTransport::Unknown}});
+        row("the USB entry kept, where it stands",
+            listed(uR"({"Udid":"A","ConnectionType":"Network","DeviceName":"Air"},{"Udid":"B"},)"
+                   uR"({"Udid":"A","ConnectionType":"USB","DeviceName":"Cable"},)"
+                   uR"({"Udid":"A","ConnectionType":"Network"},{"Udid":"B","ConnectionType":"Network"})"_s),
+            {{u"B"_s, u"iPhone"_s, {}, true, DeviceTransport::Unknown},
+             {u"A"_s, u"Cable"_s, {}, true, DeviceTransport::Usb}});
         row("names and transports",
             listed(
                 uR"({"Udid":"1","ProductName":" iPhone OS ","ProductType":"iPhone14,5","ConnectionType":"usb"},)"
@@ -135,19 +148,55 @@ private Q_SLOTS:
         QTEST(devices, "devices");
     }
 
-    void listsDevicesWithLockdownRefinement()
+    void listsDevices_data()
     {
-        const QString fixture = m_data->filePath(u"devices.json"_s);
-        writeFile(fixture, R"([
-            {"Udid": "0001", "ProductName": "iPhone OS", "ConnectionType": "USB", "ProductVersion": "17.0",
-             "lockdown": {"Outer": {"Inner": [{"Other": 1}, {"DeviceName": " Nested "}]}, "ProductVersion": "17.1"}},
-            {"Udid": "0002", "DeviceName": "Locked", "ConnectionType": "network", "ProductVersion": "16.0",
-             "locked": true}
-        ])");
-        qputenv("MIRVO_FAKE_DEVICES", QFile::encodeName(fixture));
-        QCOMPARE(awaitTask(ToolService(m_runner, fakes()).devices({}), 20000),
-                 (QList<Device>{{u"0001"_s, u"Nested"_s, u"17.1"_s, true, DeviceTransport::Usb},
-                                {u"0002"_s, u"Locked"_s, u"16.0"_s, false, DeviceTransport::Network}}));
+        QTest::addColumn<QByteArray>("scenario");
+        QTest::addColumn<QByteArray>("fixture"); // the fake's devices, if not its own
+        QTest::addColumn<QList<Device>>("devices");
+        QTest::addColumn<QStringList>("commands");
+        const QString lockdown = u"ios --udid=%1 info lockdown"_s;
+
+        QTest::newRow("lockdown refines; a locked phone stays listed")
+            << QByteArray() << QByteArray(R"([
+                {"Udid": "0001", "ProductName": "iPhone OS", "ConnectionType": "USB", "ProductVersion": "17.0",
+                 "lockdown": {"Outer": {"Inner": [{"Other": 1}, {"DeviceName": " Nested "}]},
+                              "ProductVersion": "17.1"}},
+                {"Udid": "0002", "DeviceName": "Locked", "ConnectionType": "network", "ProductVersion": "16.0",
+                 "locked": true}])")
+            << QList<Device>{{u"0001"_s, u"Nested"_s, u"17.1"_s, true, DeviceTransport::Usb},
+                             {u"0002"_s, u"Locked"_s, u"16.0"_s, false, DeviceTransport::Network}}
+            << QStringList{u"ios list --details"_s, lockdown.arg(u"0001"_s), lockdown.arg(u"0002"_s)};
+        QTest::newRow("the phone over the network is the one on USB")
+            << QByteArray("several-devices") << QByteArray()
+            << QList<Device>{{jane, u"Jane's iPhone"_s, u"17.5.1"_s, true, DeviceTransport::Usb},
+                             {u"00008030-001C4D5E6F70802E"_s, u"Work iPhone"_s, u"17.5.1"_s, true,
+                              DeviceTransport::Usb}}
+            << QStringList{u"ios list --details"_s, lockdown.arg(jane),
+                           lockdown.arg(u"00008030-001C4D5E6F70802E"_s)};
+        QTest::newRow("an untrusting phone beside a good one")
+            << QByteArray("untrusting-phone") << QByteArray()
+            << QList<Device>{{jane, u"Jane's iPhone"_s, u"17.5.1"_s, true, DeviceTransport::Unknown},
+                             {u"00008101-000E2D4F6A8C001E"_s,
+                              u"iPhone"_s,
+                              {},
+                              false,
+                              DeviceTransport::Unknown}}
+            << QStringList{u"ios list --details"_s, u"ios list"_s, lockdown.arg(jane),
+                           lockdown.arg(u"00008101-000E2D4F6A8C001E"_s)};
+    }
+
+    void listsDevices()
+    {
+        QFETCH(QByteArray, scenario);
+        QFETCH(QByteArray, fixture);
+        qputenv("MIRVO_FAKE_SCENARIO", scenario);
+        if (!fixture.isEmpty()) {
+            const QString path = m_data->filePath(u"devices.json"_s);
+            writeFile(path, fixture);
+            qputenv("MIRVO_FAKE_DEVICES", QFile::encodeName(path));
+        }
+        QTEST(awaitTask(ToolService(m_runner, fakes()).devices({}), 20000), "devices");
+        QTEST(loggedCommands(), "commands");
     }
 
     void downloadReportsSizesUpToTheFinalOne()
@@ -234,7 +283,7 @@ private Q_SLOTS:
                                 << QString::fromUtf8(ipa);
         };
 
-        row("listing fails", "devices", "list-failure", u"command failed: failed getting values"_s, 1);
+        row("usbmuxd not running, devices", "devices", "no-usbmuxd", usbmuxdDown, 2);
         row("listing stopped during a lockdown query", "devices", "lockdown-stalled", u"cancelled"_s, 2);
         row("ios missing", "devices", "no-tools", u"missing tool: ios"_s, 0);
         row("signed out, account", "account", "signed-out", u"command failed: failed to get account"_s, 1);
@@ -249,6 +298,13 @@ private Q_SLOTS:
         row("licence required", "download", "license-required",
             u"command failed: Apple не разрешает скачать это приложение"_s, 1);
         row("download stopped", "download", "stalled", u"cancelled"_s, 1);
+        row("usbmuxd not running, install", "install", "no-usbmuxd", usbmuxdDown, 1);
+        row("iPhone unplugged, its words in the file name", "install", "no-devices",
+            u"command failed: iPhone отключён. Подключите его кабелем и повторите попытку."_s, 1,
+            "trust, license, not found.ipa");
+        row("install fails", "install", "install-failure",
+            u"command failed: iOS не приняла подпись IPA. Нужен оригинальный пакет с лицензией вашего Apple ID."_s,
+            1);
         row("device not ready", "install", "device-not-ready",
             u"message: Сначала разблокируйте iPhone и подтвердите доверие к Mac."_s, 0);
         row("error words inside longer words, capital extension", "install", "install-noisy", {}, 1,
@@ -281,7 +337,7 @@ private Q_SLOTS:
             QVERIFY(QDir().mkpath(package));
         else
             writeFile(package, "PK\x03\x04 an app");
-        Device device = this->device(u"00008110-000A1B2C3D4E801E"_s);
+        Device device = this->device(jane);
         device.ready = scenario != "device-not-ready";
         const ToolService tools(
             m_runner, ToolLocator(QStringList{scenario == "no-tools" ? m_data->path() : m_fakesDirectory}));

@@ -2,15 +2,18 @@
 // tool answers them. Results go to stdout, logs to stderr as JSON lines.
 //
 // Devices: MIRVO_FAKE_DEVICES may name a JSON file holding an array of device objects with the fields that
-// "list --details" prints ("Udid", "ProductName", ...) plus two fields of the fake itself: "lockdown", the
-// object that "info lockdown" prints for that device, and "locked": true, which makes that query fail.
-// Without the file there is one unlocked iPhone.
+// "list --details" prints ("Udid", "ProductName", ...) plus three fields of the fake itself: "lockdown", the
+// object that "info lockdown" prints for that device; "locked": true, which makes that query fail; and
+// "untrusting": true, for a phone without a pairing record, which fails that query and the whole of
+// "list --details" (plain "list" still names it). Without the file there is one unlocked iPhone.
 //
 // Scenarios (MIRVO_FAKE_SCENARIO, comma-separated):
 //   success (default)          every command succeeds
 //   several-devices            three devices: one on USB, the same one on the network, another on USB
 //   no-devices                 an empty device list
-//   list-failure               "list --details" fails
+//   untrusting-phone           a second iPhone, on USB, that has not trusted this computer
+//   no-usbmuxd                 the usbmuxd socket (USBMUXD_SOCKET_ADDRESS, else /var/run/usbmuxd) does not
+//                              answer: every command but "version" fails
 //   locked                     every lockdown query fails, as for a locked or untrusting iPhone
 //   lockdown-stalled           lockdown queries hang forever
 //   install-failure            install fails with exit status 1
@@ -89,6 +92,12 @@ QJsonArray devices()
         return {};
     const QJsonObject first =
         makeDevice(u"00008110-000A1B2C3D4E801E"_s, u"iPhone14,5"_s, u"USB"_s, u"Jane's iPhone"_s);
+    if (fake::scenario("untrusting-phone")) {
+        QJsonObject untrusting =
+            makeDevice(u"00008101-000E2D4F6A8C001E"_s, u"iPhone13,2"_s, u"USB"_s, u"New iPhone"_s);
+        untrusting[u"untrusting"_s] = true;
+        return {first, untrusting};
+    }
     if (!fake::scenario("several-devices"))
         return {first};
     QJsonObject overNetwork = first;
@@ -112,16 +121,34 @@ int version()
     return 0;
 }
 
-int list()
+QString usbmuxdUnreachable()
+{
+    return u"dial unix "_s + fake::environment("USBMUXD_SOCKET_ADDRESS", u"/var/run/usbmuxd"_s) +
+           u": connect: no such file or directory"_s;
+}
+
+[[noreturn]] void pairingRecordMissing(const QString& udid)
+{
+    failWith(u"failed getting values"_s,
+             u"could not retrieve PairRecord with error: ReadPair failed errorcode '2' for UDID "_s + udid);
+}
+
+int list(bool details)
 {
     warnAboutAgent();
-    if (fake::scenario("list-failure"))
-        failWith(u"failed getting values"_s, u"could not connect to usbmuxd"_s);
+    if (fake::scenario("no-usbmuxd"))
+        failWith(u"failed getting device list"_s, usbmuxdUnreachable());
     QJsonArray listed;
     for (const QJsonValue& entry : devices()) {
         QJsonObject object = entry.toObject();
-        object.remove(u"lockdown"_s);
-        object.remove(u"locked"_s);
+        if (!details) {
+            listed.append(object.value(u"Udid"_s));
+            continue;
+        }
+        if (object.value(u"untrusting"_s).toBool())
+            pairingRecordMissing(object.value(u"Udid"_s).toString());
+        for (const QString& own : {u"lockdown"_s, u"locked"_s, u"untrusting"_s})
+            object.remove(own);
         listed.append(object);
     }
     fake::out(fake::compact({{u"deviceList"_s, listed}}));
@@ -130,6 +157,8 @@ int list()
 
 [[noreturn]] void deviceNotFound(const QString& udid)
 {
+    if (fake::scenario("no-usbmuxd"))
+        failWith(u"Device not found: "_s + udid, usbmuxdUnreachable());
     failWith(u"Device not found: "_s + udid,
              u"Device '"_s + udid + u"' not found. Is it attached to the machine?"_s);
 }
@@ -140,10 +169,12 @@ int lockdown(const QString& udid)
     if (fake::scenario("lockdown-stalled"))
         fake::sleepForever();
     const auto found = device(udid);
-    if (!found)
+    if (!found || fake::scenario("no-usbmuxd"))
         deviceNotFound(udid);
+    if (found->value(u"untrusting"_s).toBool())
+        pairingRecordMissing(udid);
     if (fake::scenario("locked") || found->value(u"locked"_s).toBool())
-        failWith(u"failed getting info"_s, u"could not start lockdown session: PasswordProtected"_s);
+        failWith(u"failed getting values"_s, u"could not start lockdown session: PasswordProtected"_s);
     fake::out(fake::compact(found->value(u"lockdown"_s).toObject()));
     return 0;
 }
@@ -157,7 +188,7 @@ void installProgress(const QString& status, int percent)
 int install(const QString& path, const QString& udid)
 {
     warnAboutAgent();
-    if (!device(udid))
+    if (!device(udid) || fake::scenario("no-usbmuxd"))
         deviceNotFound(udid);
     if (!QFileInfo(path).isFile())
         failWith(u"failed writing"_s, u"open "_s + path + u": no such file or directory"_s);
@@ -186,13 +217,13 @@ int install(const QString& path, const QString& udid)
     fake::sleepMilliseconds(delay);
 
     if (fake::scenario("install-failure"))
-        failWith(u"failed installing"_s,
+        failWith(u"failed writing"_s,
                  u"your app is not properly signed for this device, check your codesigning and "
                  u"provisioningprofile. original error: 'ApplicationVerificationFailed'"_s);
     if (fake::scenario("install-failed-exit-zero")) {
-        log(u"ERROR"_s, u"failed installing"_s,
-            {{u"err"_s,
-              u"'ApplicationVerificationFailed' errorDescription:'Failed to verify code signature'"_s}});
+        log(u"ERROR"_s, u"failed writing"_s,
+            {{u"err"_s, u"failed installing: 'ApplicationVerificationFailed' errorDescription:'Failed to "
+                        u"verify code signature'"_s}});
         return 0;
     }
     installProgress(u"GeneratingApplicationMap"_s, 90);
@@ -211,8 +242,8 @@ int main(int argc, char** argv)
 
     if (args == QStringList{u"version"_s})
         return version();
-    if (args == QStringList{u"list"_s, u"--details"_s})
-        return list();
+    if (args == QStringList{u"list"_s, u"--details"_s} || args == QStringList{u"list"_s})
+        return list(args.size() == 2);
     if (args.size() == 3 && args[0].startsWith(u"--udid="_s) && args[0].size() > 7 && args[1] == u"info"_s &&
         args[2] == u"lockdown"_s)
         return lockdown(args[0].mid(7));
