@@ -172,6 +172,9 @@ private Q_SLOTS:
             QTRY_COMPARE_WITH_TIMEOUT(m_events, events, 10000);
         } else {
             QTRY_COMPARE(m_events, events);
+            // The answer has been written; once the tool has read it, it is working.
+            if (answered)
+                QTRY_VERIFY(loginRecord().contains(u"password"_s));
             if (ending == u"cancel"_s)
                 m_session->cancel();
             else
