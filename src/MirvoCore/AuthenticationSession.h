@@ -2,6 +2,7 @@
 
 #include "AuthenticationEvent.h"
 
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
@@ -28,8 +29,8 @@ public:
     ~AuthenticationSession() override;
 
     // Starts `executable auth login --email <email> --format json` on the terminal. Does nothing while a
-    // tool runs. Throws MirvoError when the terminal cannot be prepared and SystemError when the launch
-    // fails.
+    // tool runs or once the attempt has ended. Throws MirvoError when the terminal cannot be prepared and
+    // SystemError when the launch fails.
     void start(const QString& executable, const QString& email);
     // Sends one answer (the password or the code) followed by a line feed, then reports `working`.
     // Throws MirvoError("Недопустимый ввод.") when nothing is running, the attempt has ended or the text
@@ -40,6 +41,19 @@ public:
 
 private:
     struct State;
+
+    void consume(const QString& chunk);
+    void consumeReceived();
+    void apply(const QJsonObject& object);
+    void offerPlainPrompt();
+    void exited();
+    void timedOut();
+    // Both return false when the receiver destroyed the session. finish() delivers a final event unless
+    // the attempt has ended already.
+    bool finish(const AuthenticationEvent& event);
+    bool deliver(const AuthenticationEvent& event);
+    void cleanUp();
+
     std::unique_ptr<State> m_state;
 };
 

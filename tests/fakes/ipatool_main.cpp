@@ -3,7 +3,8 @@
 //
 // Scenarios (MIRVO_FAKE_SCENARIO, comma-separated):
 //   success (default)  every command succeeds
-//   failure            the command fails with MIRVO_FAKE_ERROR (default "license is required")
+//   failure            the command fails with MIRVO_FAKE_ERROR (default "license is required"); auth login
+//                      once it has read the password
 //   license-required   download fails with "license is required"
 //   token-expired      download fails with "password token is expired"
 //   signed-out         auth info and auth revoke fail: nothing is stored in the keyring
@@ -13,12 +14,37 @@
 //   flood              download prints MIRVO_FAKE_FLOOD_BYTES (default 3 MiB) of progress bars first
 //   empty-ipa          download succeeds but leaves an empty file
 //   no-ipa             download succeeds but leaves no file at all
-// Other variables: MIRVO_FAKE_VERSION (default 2.3.2), MIRVO_FAKE_ACCOUNT (the signed-in e-mail, default
-// jane@example.com; empty means signed out), MIRVO_FAKE_IPA_SIZE (bytes, default 1 MiB), MIRVO_FAKE_LOG.
+// auth login runs on a terminal: it refuses to run unless standard input is a terminal with echo off, asks
+// for the password and ends with success. These change that:
+//   login-plain        prompts of ipatool 2.6 and later: "enter password: " and "enter 2FA code: " as plain
+//                      text on standard error without a line feed, the password read in raw mode and echoed
+//                      as "*", and a "preparing authentication" line (up to 2.5: JSON lines on stdout)
+//   login-code         asks for the 2FA code after the password
+//   login-refused      Apple refuses the credentials: fails with MIRVO_FAKE_ERROR (default "Did you forget
+//                      your password?")
+//   login-passphrase   asks for the key store's passphrase once Apple accepted the credentials
+//   login-silent       exits with status 1 after the answers, without a final line
+//   login-hang         never ends after the answers
+// Other variables: MIRVO_FAKE_VERSION (default 2.3.2), MIRVO_FAKE_ACCOUNT (the signed-in e-mail when
+// MIRVO_FAKE_HOME is not set, default jane@example.com; empty means signed out), MIRVO_FAKE_IPA_SIZE (bytes,
+// default 1 MiB), MIRVO_FAKE_LOG, and MIRVO_FAKE_HOME: a directory the fake keeps as its own, as the real
+// tool keeps ~/.ipatool. There "account" holds the e-mail a successful auth login stored (auth info reads
+// it, auth revoke removes it), and "login.json" what the last auth login received: {"arguments": [...],
+// "environment": ["NAME=VALUE", ...], "terminals": [the standard streams that are terminals],
+// "password": ..., "code": ..., "passphrase": ...}, rewritten as each answer arrives.
 
 #include "FakeSupport.h"
 
+#include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include <cerrno>
+
+#include <termios.h>
+
+extern char** environ;
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -48,19 +74,49 @@ int version()
     return 0;
 }
 
-int authInfo()
+const QString notSignedIn =
+    u"failed to get account: failed to get item: The specified item could not be found in the keyring"_s;
+const QString nothingToRevoke =
+    u"failed to remove account from keychain: failed to remove item: The specified "
+    u"item could not be found in the keyring"_s;
+
+// The fake's own directory, if the test gave one.
+QString home()
 {
-    if (const auto error = scenarioError())
-        failWith(*error);
-    const QString email = fake::environment("MIRVO_FAKE_ACCOUNT", u"jane@example.com"_s);
-    if (fake::scenario("signed-out") || email.isEmpty())
-        failWith(
-            u"failed to get account: failed to get item: The specified item could not be found in the keyring"_s);
+    return fake::environment("MIRVO_FAKE_HOME");
+}
+
+QString accountPath()
+{
+    return QDir(home()).filePath(u"account"_s);
+}
+
+// The signed-in e-mail; empty when signed out.
+QString storedAccount()
+{
+    if (home().isEmpty())
+        return fake::environment("MIRVO_FAKE_ACCOUNT", u"jane@example.com"_s);
+    QFile file(accountPath());
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+void succeedWithAccount(const QString& email)
+{
     fake::out(fake::jsonLine({{u"level"_s, u"info"_s},
                               {u"name"_s, u"Jane Doe"_s},
                               {u"email"_s, email},
                               {u"success"_s, true},
                               {u"time"_s, fake::timestamp()}}));
+}
+
+int authInfo()
+{
+    if (const auto error = scenarioError())
+        failWith(*error);
+    const QString email = storedAccount();
+    if (fake::scenario("signed-out") || email.isEmpty())
+        failWith(notSignedIn);
+    succeedWithAccount(email);
     return 0;
 }
 
@@ -68,12 +124,155 @@ int authRevoke()
 {
     if (const auto error = scenarioError())
         failWith(*error);
-    if (fake::scenario("signed-out"))
-        failWith(
-            u"failed to remove account from keychain: failed to remove item: The specified item could not "
-            u"be found in the keyring"_s);
+    if (fake::scenario("signed-out") || storedAccount().isEmpty())
+        failWith(nothingToRevoke);
+    if (!home().isEmpty())
+        QFile::remove(accountPath());
     fake::out(
         fake::jsonLine({{u"level"_s, u"info"_s}, {u"success"_s, true}, {u"time"_s, fake::timestamp()}}));
+    return 0;
+}
+
+// What auth login received, kept in MIRVO_FAKE_HOME/login.json for the test to read.
+class LoginRecord {
+public:
+    explicit LoginRecord(const QStringList& args)
+    {
+        m_record[u"arguments"_s] = QJsonArray::fromStringList(args);
+        QJsonArray environment;
+        for (char** entry = environ; *entry; ++entry)
+            environment.append(QString::fromLocal8Bit(*entry));
+        m_record[u"environment"_s] = environment;
+        QJsonArray terminals;
+        for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+            if (::isatty(fd))
+                terminals.append(fd);
+        }
+        m_record[u"terminals"_s] = terminals;
+        save();
+    }
+
+    void set(const QString& key, const QString& value)
+    {
+        m_record[key] = value;
+        save();
+    }
+
+private:
+    void save() const
+    {
+        if (home().isEmpty())
+            return;
+        QFile file(QDir(home()).filePath(u"login.json"_s));
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write(QJsonDocument(m_record).toJson());
+    }
+
+    QJsonObject m_record;
+};
+
+void logMessage(const QString& message)
+{
+    fake::out(
+        fake::jsonLine({{u"level"_s, u"info"_s}, {u"time"_s, fake::timestamp()}, {u"message"_s, message}}));
+}
+
+// One line from the terminal as the tool reads it: up to the line feed, a carriage return before it dropped.
+// A closed terminal ends the tool the way a failed read does.
+QString readLine()
+{
+    QByteArray line;
+    char byte = 0;
+    while (true) {
+        const ssize_t count = ::read(STDIN_FILENO, &byte, 1);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            failWith(u"failed to read input: EOF"_s);
+        if (byte == '\n')
+            break;
+        line.append(byte);
+    }
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return QString::fromUtf8(line);
+}
+
+// How ipatool 2.6 and later read the password: in raw mode, each key echoed as "*" on standard error.
+QString readMasked(const QString& prompt)
+{
+    termios saved{};
+    ::tcgetattr(STDIN_FILENO, &saved);
+    termios raw = saved;
+    ::cfmakeraw(&raw);
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    fake::err(prompt);
+    QByteArray password;
+    char byte = 0;
+    while (true) {
+        const ssize_t count = ::read(STDIN_FILENO, &byte, 1);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            failWith(u"failed to read input: EOF"_s);
+        if (byte == '\r' || byte == '\n')
+            break;
+        password.append(byte);
+        fake::err(u"*"_s);
+    }
+    fake::err(u"\r\n"_s);
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    return QString::fromUtf8(password);
+}
+
+int authLogin(const QStringList& args)
+{
+    LoginRecord record(args);
+    termios attributes{};
+    if (::tcgetattr(STDIN_FILENO, &attributes) < 0) {
+        logMessage(u"enter password:"_s);
+        failWith(u"failed to read password: inappropriate ioctl for device"_s);
+    }
+    // The real tool turns echo off itself; this one proves that the caller did.
+    if (attributes.c_lflag & (ECHO | ECHONL))
+        failWith(u"fake ipatool: the terminal echoes what is typed"_s);
+
+    const bool plain = fake::scenario("login-plain");
+    if (plain) {
+        record.set(u"password"_s, readMasked(u"enter password: "_s));
+        logMessage(u"preparing authentication; the first login may take a few minutes"_s);
+    } else {
+        logMessage(u"enter password:"_s);
+        record.set(u"password"_s, readLine());
+    }
+    if (fake::scenario("login-code")) {
+        if (plain)
+            fake::err(u"enter 2FA code: "_s);
+        else
+            logMessage(u"enter 2FA code:"_s);
+        record.set(u"code"_s, readLine());
+    }
+    if (fake::scenario("login-refused"))
+        failWith(fake::environment("MIRVO_FAKE_ERROR", u"Did you forget your password?"_s));
+    if (const auto error = scenarioError())
+        failWith(*error);
+    if (fake::scenario("login-passphrase")) {
+        logMessage(u"enter passphrase to unlock \"%1/.ipatool\" (this is separate from your Apple ID "
+                   u"password): "_s.arg(QDir::homePath()));
+        record.set(u"passphrase"_s, readLine());
+    }
+    if (fake::scenario("login-silent"))
+        return 1;
+    if (fake::scenario("login-hang"))
+        fake::sleepForever();
+
+    const QString email = args[3];
+    if (!home().isEmpty()) {
+        QFile account(accountPath());
+        if (!account.open(QIODevice::WriteOnly | QIODevice::Truncate) || account.write(email.toUtf8()) < 0)
+            failWith(u"failed to save account"_s);
+    }
+    succeedWithAccount(email);
     return 0;
 }
 
@@ -198,7 +397,9 @@ int main(int argc, char** argv)
         return authInfo();
     if (args == QStringList{u"auth"_s, u"revoke"_s, u"--format"_s, u"json"_s, u"--non-interactive"_s})
         return authRevoke();
-    // "auth login --email E --format json" runs on a pseudo-terminal and is answered by its own handler.
+    if (args.size() == 6 && args[0] == u"auth"_s && args[1] == u"login"_s && args[2] == u"--email"_s &&
+        args[4] == u"--format"_s && args[5] == u"json"_s)
+        return authLogin(args);
     if (args.size() == 7 && args[0] == u"download"_s && args[3] == u"--output"_s && !args[4].isEmpty() &&
         args[5] == u"--format"_s && args[6] == u"json"_s) {
         const bool byStoreID = args[1] == u"--app-id"_s && isDigits(args[2]);
