@@ -347,6 +347,9 @@ QCoro::Task<> ToolService::logout(std::stop_token stop) const
     const QStringList arguments{u"auth"_s, u"revoke"_s, u"--format"_s, u"json"_s, u"--non-interactive"_s};
     const OutputHandler quiet = ignoreOutput;
     const CommandResult result = co_await runner->run(executable, arguments, accountTimeout, quiet, stop);
+    // Nothing stored means signed out already: that is what the user asked for.
+    if (result.status != 0 && result.output.contains(u"could not be found in the keyring"_s))
+        co_return;
     result.checked();
 }
 
