@@ -125,6 +125,7 @@ void AppModel::shutdown()
     m_operation->cancel();
     m_devices->stopPolling();
     m_updates->cancelAutomaticCheck();
+    m_account->stopSession();
 }
 
 void AppModel::windowShown()
