@@ -60,8 +60,13 @@ bool CatalogListModel::rowMatches(int row, const QString& normalizedQuery) const
 
 void CatalogListModel::setApps(const QList<CatalogApp>& apps)
 {
+    QStringList titles;
+    titles.reserve(apps.size());
+    for (const CatalogApp& app : apps)
+        titles.append(categoryTitle(app.category()));
     if (!m_apps.isEmpty() && sameIDs(m_apps, apps)) {
         m_apps = apps;
+        rankGroups(titles);
         Q_EMIT dataChanged(index(0), index(int(m_apps.size()) - 1),
                            {Qt::DisplayRole, NameRole, CategoryRole, IconURLRole});
         return;
@@ -71,11 +76,13 @@ void CatalogListModel::setApps(const QList<CatalogApp>& apps)
             return;
         beginInsertRows({}, 0, int(apps.size()) - 1);
         m_apps = apps;
+        rankGroups(titles);
         endInsertRows();
         return;
     }
     beginResetModel();
     m_apps = apps;
+    rankGroups(titles);
     endResetModel();
 }
 

@@ -10,6 +10,7 @@ SearchProxyModel::SearchProxyModel(SearchableListModel* source, QObject* parent)
     , m_source(source)
 {
     setSourceModel(source);
+    sort(0);
     connect(this, &QAbstractItemModel::rowsInserted, this, &SearchProxyModel::countChanged);
     connect(this, &QAbstractItemModel::rowsRemoved, this, &SearchProxyModel::countChanged);
     connect(this, &QAbstractItemModel::modelReset, this, &SearchProxyModel::countChanged);
@@ -32,6 +33,13 @@ void SearchProxyModel::setSearch(const QString& search)
 bool SearchProxyModel::filterAcceptsRow(int sourceRow, const QModelIndex&) const
 {
     return m_normalizedQuery.isEmpty() || m_source->rowMatches(sourceRow, m_normalizedQuery);
+}
+
+bool SearchProxyModel::lessThan(const QModelIndex& left, const QModelIndex& right) const
+{
+    const int leftRank = m_source->groupRank(left.row());
+    const int rightRank = m_source->groupRank(right.row());
+    return leftRank != rightRank ? leftRank < rightRank : left.row() < right.row();
 }
 
 } // namespace mirvo

@@ -7,8 +7,8 @@ namespace mirvo {
 
 class SearchableListModel;
 
-// The rows of a searchable list that match `search`, in the source's order. A new search refilters here;
-// the source list never changes for it.
+// The rows of a searchable list that match `search`, grouped by category and in the source's order within
+// a group. A new search refilters here; the source list never changes for it.
 class SearchProxyModel : public QSortFilterProxyModel {
     Q_OBJECT
     QML_ELEMENT
@@ -29,6 +29,7 @@ Q_SIGNALS:
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
 
 private:
     SearchableListModel* m_source;

@@ -43,8 +43,13 @@ void TopAppsListModel::setApps(const QList<TopApp>& apps)
 {
     if (apps == m_apps)
         return;
+    QStringList titles;
+    titles.reserve(apps.size());
+    for (const TopApp& app : apps)
+        titles.append(categoryTitle(app.category));
     beginResetModel();
     m_apps = apps;
+    rankGroups(titles);
     endResetModel();
 }
 

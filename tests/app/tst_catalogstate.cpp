@@ -59,6 +59,7 @@ private Q_SLOTS:
     void selectingARowChangesThatRowOnly();
     void searchNeverTouchesTheSource_data();
     void searchNeverTouchesTheSource();
+    void rowsAreGroupedByCategory();
     void topAppsSearch_data();
     void topAppsSearch();
     void selectAllActsOnTheFilteredRows();
@@ -165,12 +166,29 @@ void tst_CatalogState::selectingARowChangesThatRowOnly()
     QCOMPARE(source.data.count(), 2);
 }
 
+void tst_CatalogState::rowsAreGroupedByCategory()
+{
+    // Russian order (Ё files with Е, before Ж), letter case ignored, list order inside a group.
+    m_catalog->updateCatalog({app(u"1"_s, u"a"_s, u"Жуки"_s), app(u"2"_s, u"b"_s, u"ёлки"_s),
+                              app(u"3"_s, u"c"_s), app(u"4"_s, u"d"_s, u" Жуки"_s),
+                              app(u"5"_s, u"e"_s, u"Еда"_s), app(u"6"_s, u"f"_s, u"банки"_s)});
+    QCOMPARE(ids(*m_catalog->filteredApps()), (QStringList{u"6"_s, u"3"_s, u"5"_s, u"2"_s, u"1"_s, u"4"_s}));
+    m_catalog->setSearch(u"d"_s);
+    QCOMPARE(ids(*m_catalog->filteredApps()), QStringList{u"4"_s});
+
+    m_catalog->setTopApps({TopApp{u"7"_s, u"g"_s, u"g.ru"_s, u"Связь"_s},
+                           TopApp{u"8"_s, u"h"_s, u"h.ru"_s, u"Банки"_s},
+                           TopApp{u"9"_s, u"i"_s, u"i.ru"_s, u"связь"_s}});
+    QCOMPARE(ids(*m_catalog->filteredTopApps()), (QStringList{u"8"_s, u"7"_s, u"9"_s}));
+}
+
 void tst_CatalogState::searchNeverTouchesTheSource_data()
 {
     QTest::addColumn<QString>("search");
     QTest::addColumn<QStringList>("expected");
 
-    const QStringList all{u"1"_s, u"2"_s, u"3"_s, u"4"_s};
+    // "Без категории" comes before "Финансы".
+    const QStringList all{u"2"_s, u"3"_s, u"4"_s, u"1"_s};
     QTest::newRow("empty") << QString() << all;
     QTest::newRow("spaces only") << u"   "_s << all;
     QTest::newRow("letter case") << u"СБЕР"_s << QStringList{u"1"_s};
