@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 namespace mirvo {
@@ -20,6 +21,8 @@ struct Endpoints {
     QString topAppsPath = QStringLiteral("files/top.json");
     QString topAppsBranch = QStringLiteral("main");
     QUrl appStoreLookup{QStringLiteral("https://itunes.apple.com")};
+    // Storefronts asked, in turn, for the apps the Russian one no longer offers.
+    QStringList lookupFallbackCountries{QStringLiteral("us")};
     QString appStoreWebHost = QStringLiteral("apps.apple.com");
     QUrl faviconService{QStringLiteral("https://www.google.com")};
     QString faviconPath = QStringLiteral("/s2/favicons");
