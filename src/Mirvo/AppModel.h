@@ -71,6 +71,8 @@ public:
     // be opened.
     const std::optional<LocalStore>& store() const { return m_store; }
     const ToolService& service() const { return m_service; }
+    // The HTTP client of every network service; none when the environment gives none (most tests).
+    const std::shared_ptr<HttpClient>& http() const { return m_environment.http; }
 
     // Start-up, run once the main window is shown. A second call runs again without a second update check.
     QCoro::Task<> start();

@@ -1,5 +1,6 @@
 #include "AppModelEnvironment.h"
 
+#include "NetworkHttpClient.h"
 #include "ProcessRunner.h"
 
 #include <QStandardPaths>
@@ -17,6 +18,7 @@ AppModelEnvironment AppModelEnvironment::production()
     environment.bundleInfo = BundleInfo::main();
     environment.settings = std::make_shared<QSettings>();
     environment.runner = std::make_shared<ProcessRunner>();
+    environment.http = std::make_shared<NetworkHttpClient>();
     return environment;
 }
 

@@ -10,6 +10,7 @@
 namespace mirvo {
 
 class CommandRunning;
+class HttpClient;
 
 // The platform pieces the application model is built on. Production uses the real ones; tests inject their
 // own.
@@ -18,6 +19,7 @@ struct AppModelEnvironment {
     BundleInfo bundleInfo;
     std::shared_ptr<QSettings> settings;
     std::shared_ptr<CommandRunning> runner; // runs ipatool and go-ios
+    std::shared_ptr<HttpClient> http;       // every network service goes through it; none in most tests
     double devicePollingSeconds = 8.0;
 
     static AppModelEnvironment production();
