@@ -1,10 +1,14 @@
 #include "CatalogState.h"
 
 #include "AppModel.h"
+#include "AppStoreMetadata.h"
 #include "AssignProperty.h"
+#include "Endpoints.h"
+#include "RemovedRussianApps.h"
 #include "RussianPlural.h"
 
 #include <QLocale>
+#include <QPointer>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -33,12 +37,46 @@ CatalogState::CatalogState(AppModel& root)
 
 void CatalogState::updateCatalog(const QList<CatalogApp>& apps)
 {
+    m_metadataTask.cancel();
+    m_metadataTask = {};
     m_apps.setApps(apps);
     QSet<QString> ids;
     ids.reserve(apps.size());
     for (const CatalogApp& app : apps)
         ids.insert(app.id());
     setSelectedAppIDs(QSet<QString>(selectedAppIDs()).intersect(ids));
+    if (!apps.isEmpty() && m_root.http())
+        m_metadataTask = TaskHandle::start([this, apps](std::stop_token stop) { return enrich(apps, stop); });
+}
+
+QCoro::Task<> CatalogState::enrich(QList<CatalogApp> apps, std::stop_token stop)
+{
+    QPointer<CatalogState> self(this);
+    QStringList ids;
+    ids.reserve(apps.size());
+    for (const CatalogApp& app : apps)
+        ids.append(app.id());
+    QList<CatalogApp> enriched;
+    try {
+        const AppStoreMetadata metadata(m_root.http());
+        enriched = co_await metadata.enrich(std::move(apps), u"ru"_s,
+                                            Endpoints::current().lookupFallbackCountries, stop);
+    } catch (...) {
+        co_return; // stopped: a newer catalog took this one's place
+    }
+    if (!self || stop.stop_requested() || catalogIDs() != ids)
+        co_return;
+    m_apps.setApps(enriched);
+}
+
+QStringList CatalogState::catalogIDs() const
+{
+    QStringList ids;
+    const int rows = m_apps.rowCount();
+    ids.reserve(rows);
+    for (int row = 0; row < rows; ++row)
+        ids.append(m_apps.index(row).data(CatalogListModel::IdRole).toString());
+    return ids;
 }
 
 void CatalogState::setTopApps(const QList<TopApp>& apps)
@@ -148,14 +186,86 @@ QString CatalogState::batchDownloadButtonTitle() const
 
 QCoro::Task<> CatalogState::refreshCatalog()
 {
-    // The removed-apps list arrives with the catalog sources.
-    co_return;
+    if (m_loading)
+        co_return;
+    QPointer<CatalogState> self(this);
+    setLoading(true);
+    std::optional<CatalogDownload> download;
+    QList<CatalogApp> apps;
+    if (const std::shared_ptr<HttpClient> http = m_root.http()) {
+        try {
+            download = co_await RemovedRussianApps::downloadCatalog(http);
+            // Half a list is never shown: a body that does not read counts as a failed download.
+            apps = RemovedRussianApps::parseCatalog(download->data);
+        } catch (...) {
+            download.reset();
+        }
+        if (!self)
+            co_return;
+    }
+    if (download) {
+        updateCatalog(apps);
+        setUpdatedAt(download->updatedAt.value_or(QDateTime()));
+        if (const std::optional<LocalStore>& store = m_root.store()) {
+            try {
+                store->saveCatalog(download->data, download->updatedAt);
+            } catch (...) {
+                // The next start may fall back to an older copy; nothing to tell the user now.
+            }
+        }
+    } else {
+        fallBackToSavedCatalog();
+    }
+    setLoading(false);
+}
+
+void CatalogState::fallBackToSavedCatalog()
+{
+    const std::optional<LocalStore>& store = m_root.store();
+    QList<CatalogApp> saved;
+    try {
+        if (store) {
+            if (const std::optional<QByteArray> data = store->cachedCatalog())
+                saved = RemovedRussianApps::parseCatalog(*data);
+        }
+    } catch (...) {
+        saved.clear();
+    }
+    if (saved.isEmpty()) {
+        updateCatalog({});
+        setUpdatedAt({});
+        m_root.setNotice(u"Не удалось обновить каталог. Проверьте подключение к интернету."_s, true);
+        return;
+    }
+    updateCatalog(saved);
+    std::optional<QDateTime> savedAt;
+    try {
+        savedAt = store->cachedCatalogUpdatedAt();
+    } catch (...) {
+    }
+    setUpdatedAt(savedAt.value_or(QDateTime()));
+    m_root.setNotice(u"Не удалось обновить каталог. Показана последняя сохранённая версия."_s, true);
 }
 
 QCoro::Task<> CatalogState::refreshTopApps()
 {
-    // The popular-apps list arrives with the catalog sources.
-    co_return;
+    if (m_topAppsLoading)
+        co_return;
+    QPointer<CatalogState> self(this);
+    setTopAppsLoading(true);
+    QList<TopApp> apps;
+    if (const std::shared_ptr<HttpClient> http = m_root.http()) {
+        try {
+            apps = co_await RemovedRussianApps::downloadTopApps(http);
+        } catch (...) {
+            apps.clear();
+        }
+        if (!self)
+            co_return;
+    }
+    // The published list is not always there: the popular screen never stays empty for it.
+    setTopApps(apps.isEmpty() ? RemovedRussianApps::bundledTopApps() : apps);
+    setTopAppsLoading(false);
 }
 
 } // namespace mirvo

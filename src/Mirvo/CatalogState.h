@@ -3,6 +3,7 @@
 #include "CatalogListModel.h"
 #include "Models.h"
 #include "SearchProxyModel.h"
+#include "TaskHandle.h"
 #include "TopAppsListModel.h"
 
 #include <QDateTime>
@@ -48,8 +49,10 @@ public:
     TopAppsListModel* topApps() { return &m_topApps; }
     SearchProxyModel* filteredTopApps() { return &m_filteredTopApps; }
 
-    // Replaces the catalog; the selection keeps only the IDs still in it.
+    // Replaces the catalog; the selection keeps only the IDs still in it. Store data for the new entries is
+    // looked up in the background; a catalog replaced meanwhile never receives the old result.
     void updateCatalog(const QList<CatalogApp>& apps);
+    const TaskHandle& metadataTask() const { return m_metadataTask; }
     void setTopApps(const QList<TopApp>& apps);
 
     const QString& search() const { return m_filteredApps.search(); }
@@ -78,7 +81,9 @@ public:
     QString batchInstallButtonTitle() const;
     QString batchDownloadButtonTitle() const;
 
+    // The network list first, the saved copy only when it fails. Never throws.
     QCoro::Task<> refreshCatalog();
+    // The published popular apps, or the ones shipped with the application. Never throws.
     QCoro::Task<> refreshTopApps();
 
 Q_SIGNALS:
@@ -92,6 +97,10 @@ Q_SIGNALS:
 
 private:
     QSet<QString> filteredIDs() const;
+    QStringList catalogIDs() const;
+    QCoro::Task<> enrich(QList<CatalogApp> apps, std::stop_token stop);
+    // The saved copy in place of a list the network did not give; an empty catalog when there is none.
+    void fallBackToSavedCatalog();
 
     AppModel& m_root;
     CatalogListModel m_apps{this};
@@ -101,6 +110,7 @@ private:
     bool m_loading = false;
     QDateTime m_updatedAt;
     bool m_topAppsLoading = false;
+    TaskHandle m_metadataTask;
 };
 
 } // namespace mirvo

@@ -2,6 +2,7 @@
 
 #include "CancelledError.h"
 #include "HttpClient.h"
+#include "Sleep.h"
 #include "SystemError.h"
 
 #include <QList>
@@ -16,14 +17,21 @@ class FakeHttpClient : public HttpClient {
 public:
     using Answer = std::function<HttpResponse(const HttpRequest&)>;
 
-    explicit FakeHttpClient(Answer answer = {}) : m_answer(std::move(answer)) {}
+    explicit FakeHttpClient(Answer answer = {})
+        : m_answer(std::move(answer))
+    {
+    }
 
     void setAnswer(Answer answer) { m_answer = std::move(answer); }
+    // Each answer comes this much later, so that a test can act while requests are in flight.
+    void setDelay(double seconds) { m_delay = seconds; }
     const QList<HttpRequest>& requests() const { return m_requests; }
 
     QCoro::Task<HttpResponse> get(HttpRequest request, std::stop_token stop) override
     {
         m_requests.append(request);
+        if (m_delay > 0)
+            co_await sleepFor(m_delay, stop);
         if (stop.stop_requested())
             throw CancelledError();
         if (!m_answer)
@@ -36,6 +44,7 @@ public:
 
 private:
     Answer m_answer;
+    double m_delay = 0;
     QList<HttpRequest> m_requests;
 };
 
