@@ -18,8 +18,8 @@ namespace {
 
 const QByteArray networkList = "Сбербанк: 100001\nOzon: 100002\nГосуслуги: 100003\n"_ba;
 const QByteArray savedList = "Старый банк: 200001\nOzon: 100002\n"_ba;
-const QDateTime networkDate(QDate(2026, 3, 1), QTime(9, 30), QTimeZone::UTC);
-const QDateTime savedDate(QDate(2025, 11, 20), QTime(18, 5), QTimeZone::UTC);
+const QDateTime networkDate(QDate(2026, 3, 1), QTime(9, 30), Qt::UTC);
+const QDateTime savedDate(QDate(2025, 11, 20), QTime(18, 5), Qt::UTC);
 const QString savedNotice = u"Не удалось обновить каталог. Показана последняя сохранённая версия."_s;
 const QString offlineNotice = u"Не удалось обновить каталог. Проверьте подключение к интернету."_s;
 
@@ -214,9 +214,9 @@ void tst_CatalogRefresh::aReplacedCatalogNeverReceivesTheOldEnrichment()
 {
     m_remote.stores[u"ru"_s] = {{u"1001"_s, u"Старое имя"_s}, {u"2002"_s, u"Новое имя"_s}};
     m_http->setDelay(0.05);
-    catalog()->updateCatalog({app(u"1001"_s, u"Первый")});
+    catalog()->updateCatalog({app(u"1001"_s, u"Первый"_s)});
     const TaskHandle first = catalog()->metadataTask();
-    catalog()->updateCatalog({app(u"1001"_s, u"Первый"), app(u"2002"_s, u"Второй")});
+    catalog()->updateCatalog({app(u"1001"_s, u"Первый"_s), app(u"2002"_s, u"Второй"_s)});
 
     QVERIFY(first.isCancelled());
     QTRY_VERIFY(first.isFinished());
@@ -224,9 +224,9 @@ void tst_CatalogRefresh::aReplacedCatalogNeverReceivesTheOldEnrichment()
     QCOMPARE(names(*catalog()->apps()), (QStringList{u"Старое имя"_s, u"Новое имя"_s}));
 
     // A catalog replaced by one with other IDs while its lookup runs keeps the new rows as they came.
-    catalog()->updateCatalog({app(u"1001"_s, u"Первый")});
+    catalog()->updateCatalog({app(u"1001"_s, u"Первый"_s)});
     const TaskHandle third = catalog()->metadataTask();
-    catalog()->updateCatalog({app(u"3003"_s, u"Третий")});
+    catalog()->updateCatalog({app(u"3003"_s, u"Третий"_s)});
     QTRY_VERIFY(third.isFinished());
     QTRY_VERIFY(catalog()->metadataTask().isFinished());
     QCOMPARE(names(*catalog()->apps()), QStringList{u"Третий"_s});
