@@ -1,6 +1,7 @@
 #include "AppModel.h"
 
 #include "AssignProperty.h"
+#include "Endpoints.h"
 #include "ProcessRunner.h"
 #include "SystemError.h"
 
@@ -95,6 +96,8 @@ QString AppModel::pageTitle(Page page)
 QCoro::Task<> AppModel::start()
 {
     QPointer<AppModel> self(this);
+    if (const QString endpointsError = Endpoints::loadError(); !endpointsError.isEmpty())
+        setAlert(endpointsError);
     m_updates->startAutomaticCheck();
 
     co_await m_components->installMissingTools();

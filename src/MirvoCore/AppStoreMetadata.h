@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Endpoints.h"
 #include "HttpClient.h"
 #include "Models.h"
 
@@ -40,8 +41,10 @@ public:
 
     // `apps` with store data merged in, same length and order. The IDs `country` leaves out are looked up
     // once more in each of `fallbackCountries`, in turn; apps the first storefront answered keep its data.
-    QCoro::Task<QList<CatalogApp>> enrich(QList<CatalogApp> apps, QString country,
-                                          QStringList fallbackCountries = {}, std::stop_token stop = {}) const;
+    QCoro::Task<QList<CatalogApp>>
+    enrich(QList<CatalogApp> apps, QString country,
+           QStringList fallbackCountries = Endpoints::current().lookupFallbackCountries,
+           std::stop_token stop = {}) const;
     // The removed apps the store of `country` does not offer; the whole list when the store cannot be asked.
     QCoro::Task<QList<CatalogApp>> removedRussianCatalog(QString country, std::stop_token stop = {}) const;
     // One request for all `ids`; none when the service could not be asked.
@@ -49,7 +52,8 @@ public:
                                                        std::stop_token stop = {}) const;
 
     static QList<StoreApp> decode(const QByteArray& data);
-    static QList<CatalogApp> confirmedUnavailable(const QList<CatalogApp>& apps, const QSet<QString>& verifiedIDs,
+    static QList<CatalogApp> confirmedUnavailable(const QList<CatalogApp>& apps,
+                                                  const QSet<QString>& verifiedIDs,
                                                   const QSet<QString>& availableIDs);
     static std::optional<QUrl> lookupURL(const QStringList& ids, const QString& country);
 

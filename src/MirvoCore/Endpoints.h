@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <variant>
+
 namespace mirvo {
 
 // The hosts and repositories the application talks to. Defaults are the public services; tests and
@@ -30,8 +32,18 @@ struct Endpoints {
     // A PEM file of extra certificate authorities to trust; empty for none.
     QString extraCertificateAuthorities;
 
-    // The values in force for this process.
+    bool operator==(const Endpoints&) const = default;
+
+    // The values in force for this process: the defaults, overridden by the JSON file that the environment
+    // variable MIRVO_ENDPOINTS names, if any. The defaults alone when that file is unusable.
     static const Endpoints& current();
+    // Why the file named by MIRVO_ENDPOINTS could not be used, in Russian; empty when it was or when none is
+    // named.
+    static QString loadError();
+
+    // The defaults overridden by the members of the JSON object in the file at `path`, named as the fields
+    // above, or a Russian text saying why the file cannot be used.
+    static std::variant<Endpoints, QString> load(const QString& path);
 };
 
 } // namespace mirvo

@@ -1,0 +1,660 @@
+#include "AppStoreMetadata.h"
+#include "AwaitTask.h"
+#include "CancelledError.h"
+#include "FakeHttpClient.h"
+#include "LoopbackHttpServer.h"
+#include "NetworkHttpClient.h"
+#include "SystemError.h"
+
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+using namespace mirvo;
+using namespace mirvo::test;
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Test JSON is written with ' for " to stay readable.
+QByteArray json(QByteArray text)
+{
+    return text.replace('\'', '"');
+}
+
+QByteArray resultsBody(const QList<QByteArray>& items)
+{
+    return "{\"resultCount\": " + QByteArray::number(items.size()) + ", \"results\": [" + items.join(',') +
+           "]}";
+}
+
+QByteArray item(const QString& id, const QString& name)
+{
+    return json("{'trackId': " + id.toUtf8() + ", 'trackName': '" + name.toUtf8() + "'}");
+}
+
+CatalogApp catalogApp(const QString& id, const QString& name = {})
+{
+    return CatalogApp(id, name.isEmpty() ? u"App "_s + id : name, {}, {}, 0, {}, {}, {});
+}
+
+QList<CatalogApp> catalogApps(int count)
+{
+    QList<CatalogApp> apps;
+    for (int i = 0; i < count; ++i)
+        apps.append(catalogApp(QString::number(1000 + i)));
+    return apps;
+}
+
+QString optionalText(const std::optional<QString>& text)
+{
+    return text ? u'"' + *text + u'"' : u"-"_s;
+}
+
+QString optionalURL(const std::optional<QUrl>& url)
+{
+    return url ? url->toString() : u"-"_s;
+}
+
+// "id name category artwork bundle version", absent values as "-".
+QStringList describe(const QList<StoreApp>& apps)
+{
+    QStringList lines;
+    for (const StoreApp& app : apps)
+        lines.append(QStringList{app.id, u'"' + app.name + u'"', optionalText(app.category),
+                                 optionalURL(app.artworkURL), optionalText(app.bundleIdentifier),
+                                 optionalText(app.version)}
+                         .join(u' '));
+    return lines;
+}
+
+QString describe(const CatalogApp& app)
+{
+    return QStringList{app.id(),
+                       u'"' + app.name() + u'"',
+                       u'"' + app.category() + u'"',
+                       app.mark(),
+                       QString::number(app.color()),
+                       optionalURL(app.artworkURL()),
+                       optionalText(app.bundleIdentifier()),
+                       optionalText(app.version()),
+                       app.searchIndex()}
+        .join(u' ');
+}
+
+QStringList names(const QList<CatalogApp>& apps)
+{
+    QStringList result;
+    for (const CatalogApp& app : apps)
+        result.append(app.name());
+    return result;
+}
+
+QString queryValue(const HttpRequest& request, const QString& key)
+{
+    return QUrlQuery(request.url).queryItemValue(key, QUrl::FullyDecoded);
+}
+
+// Each request as "country:id,id,…".
+QStringList requestLog(const QList<HttpRequest>& requests)
+{
+    QStringList log;
+    for (const HttpRequest& request : requests)
+        log.append(queryValue(request, u"country"_s) + u':' + queryValue(request, u"id"_s));
+    return log;
+}
+
+// A store that knows, per country, some IDs; each answers with the name "<country> <id>". A country
+// listed in `failing` answers 503.
+FakeHttpClient::Answer storefronts(QHash<QString, QStringList> known, QStringList failing = {})
+{
+    return [known = std::move(known), failing = std::move(failing)](const HttpRequest& request) {
+        const QString country = queryValue(request, u"country"_s);
+        if (failing.contains(country))
+            return FakeHttpClient::status(503);
+        QList<QByteArray> items;
+        const QStringList ids = queryValue(request, u"id"_s).split(u',');
+        for (const QString& id : ids) {
+            if (known.value(country).contains(id))
+                items.append(item(id, country + u' ' + id));
+        }
+        return FakeHttpClient::ok(resultsBody(items));
+    };
+}
+
+// Sends every request to the loopback server instead of the host it names.
+class LoopbackRedirect : public HttpClient {
+public:
+    explicit LoopbackRedirect(const LoopbackHttpServer& server)
+        : m_server(server)
+    {
+    }
+
+    QCoro::Task<HttpResponse> get(HttpRequest request, std::stop_token stop) override
+    {
+        const QUrl server = m_server.url(u"/"_s);
+        request.url.setScheme(server.scheme());
+        request.url.setHost(server.host());
+        request.url.setPort(server.port());
+        co_return co_await m_client.get(std::move(request), std::move(stop));
+    }
+
+private:
+    const LoopbackHttpServer& m_server;
+    NetworkHttpClient m_client{QString()};
+};
+
+} // namespace
+
+class tst_AppStoreMetadata : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void lookupURL_data()
+    {
+        QTest::addColumn<QStringList>("ids");
+        QTest::addColumn<QString>("country");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("one ID")
+            << QStringList{u"284882215"_s} << u"ru"_s
+            << "https://itunes.apple.com/lookup?id=284882215&country=ru&entity=software"_ba;
+        QTest::newRow("comma stays")
+            << QStringList{u"1"_s, u"22"_s, u"333"_s} << u"us"_s
+            << "https://itunes.apple.com/lookup?id=1,22,333&country=us&entity=software"_ba;
+        QTest::newRow("reserved characters encoded")
+            << QStringList{u"1&2"_s, u"3 4"_s} << u"r+u#"_s
+            << "https://itunes.apple.com/lookup?id=1%262,3%204&country=r%2Bu%23&entity=software"_ba;
+        QTest::newRow("no IDs") << QStringList{} << u"ru"_s
+                                << "https://itunes.apple.com/lookup?id=&country=ru&entity=software"_ba;
+    }
+
+    void lookupURL()
+    {
+        QFETCH(QStringList, ids);
+        QFETCH(QString, country);
+        const std::optional<QUrl> url = AppStoreMetadata::lookupURL(ids, country);
+        QVERIFY(url);
+        QTEST(url->toEncoded(), "expected");
+    }
+
+    void requestIsAPlainGet()
+    {
+        auto http = std::make_shared<FakeHttpClient>(storefronts({}));
+        awaitTask(AppStoreMetadata(http).enrich({catalogApp(u"7"_s)}, u"ru"_s, {}));
+        QCOMPARE(http->requests().size(), 1);
+        const HttpRequest& request = http->requests().constFirst();
+        QCOMPARE(request.url.toEncoded(),
+                 "https://itunes.apple.com/lookup?id=7&country=ru&entity=software"_ba);
+        QCOMPARE(request.timeout, 60.0);
+        QVERIFY(request.headers.isEmpty());
+        QCOMPARE(request.cachePolicy, HttpRequest::CachePolicy::UseProtocolPolicy);
+    }
+
+    void decode_data()
+    {
+        QTest::addColumn<QByteArray>("body"); // ' for "
+        QTest::addColumn<QStringList>("expected");
+        const auto row = [](const char* name, const QByteArray& body, const QStringList& expected) {
+            QTest::newRow(name) << body << expected;
+        };
+        const QStringList none;
+
+        row("every member",
+            "{'resultCount': 1, 'results': [{'trackId': 42, 'trackName': 'Банк', 'primaryGenreName': "
+            "'Finance',"
+            "'artworkUrl512': 'https://is1.test/512.png', 'artworkUrl100': 'https://is1.test/100.png',"
+            "'bundleId': 'ru.bank.app', 'version': '3.1', 'price': 0}]}",
+            {u"42 \"Банк\" \"Finance\" https://is1.test/512.png \"ru.bank.app\" \"3.1\""_s});
+        row("only the small artwork",
+            "{'results': [{'trackId': 1, 'artworkUrl100': 'https://is1.test/100.png'}]}",
+            {u"1 \"\" - https://is1.test/100.png - -"_s});
+        row("no artwork", "{'results': [{'trackId': 1, 'trackName': 'A'}]}", {u"1 \"A\" - - - -"_s});
+        row("null members are absent",
+            "{'results': [{'trackId': 1, 'trackName': null, 'primaryGenreName': null, 'artworkUrl512': null,"
+            "'artworkUrl100': 'https://is1.test/100.png', 'bundleId': null, 'version': null}]}",
+            {u"1 \"\" - https://is1.test/100.png - -"_s});
+        row("empty texts kept",
+            "{'results': [{'trackId': 1, 'trackName': '', 'primaryGenreName': '', 'version': ''}]}",
+            {u"1 \"\" \"\" - - \"\""_s});
+        row("without or with zero trackId skipped",
+            "{'results': [{'trackName': 'none'}, {'trackId': 0, 'trackName': 'zero'}, {'trackId': null},"
+            "{'trackId': 5, 'trackName': 'five'}]}",
+            {u"5 \"five\" - - - -"_s});
+        row("order and repeats kept",
+            "{'results': [{'trackId': 3}, {'trackId': 1}, {'trackId': 3, 'trackName': 'again'}]}",
+            {u"3 \"\" - - - -"_s, u"1 \"\" - - - -"_s, u"3 \"again\" - - - -"_s});
+        row("integral number written as a fraction", "{'results': [{'trackId': 12.0}]}",
+            {u"12 \"\" - - - -"_s});
+        row("beyond double precision", "{'results': [{'trackId': 9007199254740993}]}",
+            {u"9007199254740993 \"\" - - - -"_s});
+        row("largest 64-bit", "{'results': [{'trackId': 9223372036854775807}]}",
+            {u"9223372036854775807 \"\" - - - -"_s});
+        row("negative", "{'results': [{'trackId': -5}]}", {u"-5 \"\" - - - -"_s});
+        row("other members ignored",
+            "{'resultCount': 'many', 'extra': [1], 'results': [{'trackId': 2, 'kind': 7}]}",
+            {u"2 \"\" - - - -"_s});
+        row("no results", "{'resultCount': 0, 'results': []}", none);
+
+        row("not JSON", "<html>Service Unavailable</html>", none);
+        row("empty body", "", none);
+        row("an array", "[{'trackId': 1}]", none);
+        row("results missing", "{'resultCount': 0}", none);
+        row("results null", "{'results': null}", none);
+        row("results an object", "{'results': {'trackId': 1}}", none);
+        row("an item not an object", "{'results': [{'trackId': 1}, 2]}", none);
+        row("trackId a string", "{'results': [{'trackId': 1}, {'trackId': '2'}]}", none);
+        row("trackId a fraction", "{'results': [{'trackId': 1}, {'trackId': 2.5}]}", none);
+        row("trackId beyond 64 bits", "{'results': [{'trackId': 1}, {'trackId': 1e19}]}", none);
+        row("trackId true", "{'results': [{'trackId': true}]}", none);
+        row("trackName a number", "{'results': [{'trackId': 1, 'trackName': 7}]}", none);
+        row("version a number", "{'results': [{'trackId': 1, 'version': 1.0}]}", none);
+        row("bundleId an array", "{'results': [{'trackId': 1, 'bundleId': ['a']}]}", none);
+        row("artwork not a valid URL",
+            "{'results': [{'trackId': 1, 'artworkUrl512': 'https://is1 .test/a.png'}]}", none);
+        row("small artwork not a valid URL",
+            "{'results': [{'trackId': 1, 'artworkUrl512': 'https://is1.test/a.png', 'artworkUrl100': "
+            "'http://[x'}]}",
+            none);
+        row("artwork empty", "{'results': [{'trackId': 1, 'artworkUrl100': ''}]}", none);
+        row("artwork a number", "{'results': [{'trackId': 1, 'artworkUrl100': 100}]}", none);
+        row("malformed item that would be skipped",
+            "{'results': [{'trackId': 1}, {'trackId': 0, 'trackName': 3}]}", none);
+    }
+
+    void decode()
+    {
+        QFETCH(QByteArray, body);
+        QTEST(describe(AppStoreMetadata::decode(json(body))), "expected");
+    }
+
+    void merge_data()
+    {
+        QTest::addColumn<CatalogApp>("app");
+        QTest::addColumn<QByteArray>("result"); // ' for "
+        QTest::addColumn<CatalogApp>("expected");
+        const CatalogApp plain(u"42"_s, u"Банк"_s, u"Финансы"_s, u"Б"_s, 0x336699,
+                               QUrl(u"https://old.test/i.png"_s), u"ru.bank.old"_s, u"1.0"_s);
+        const auto expected = [&plain](QString name, QString category, std::optional<QUrl> artwork,
+                                       std::optional<QString> bundle, std::optional<QString> version) {
+            return CatalogApp(plain.id(), std::move(name), std::move(category), plain.mark(), plain.color(),
+                              std::move(artwork), std::move(bundle), std::move(version));
+        };
+
+        QTest::newRow("everything replaced")
+            << plain
+            << "{'trackId': 42, 'trackName': 'Bank Online', 'primaryGenreName': 'Finance',"
+               "'artworkUrl512': 'https://new.test/512.png', 'bundleId': 'ru.bank.app', 'version': '3.1'}"_ba
+            << expected(u"Bank Online"_s, u"Finance"_s, QUrl(u"https://new.test/512.png"_s), u"ru.bank.app"_s,
+                        u"3.1"_s);
+        QTest::newRow("nothing but the ID")
+            << plain << "{'trackId': 42}"_ba
+            << expected(u"Банк"_s, u"Финансы"_s, std::nullopt, u"ru.bank.old"_s, u"1.0"_s);
+        QTest::newRow("empty name keeps the catalog's")
+            << plain << "{'trackId': 42, 'trackName': ''}"_ba
+            << expected(u"Банк"_s, u"Финансы"_s, std::nullopt, u"ru.bank.old"_s, u"1.0"_s);
+        QTest::newRow("empty category is set")
+            << plain << "{'trackId': 42, 'primaryGenreName': ''}"_ba
+            << expected(u"Банк"_s, QString(), std::nullopt, u"ru.bank.old"_s, u"1.0"_s);
+        QTest::newRow("small artwork")
+            << plain << "{'trackId': 42, 'artworkUrl100': 'https://new.test/100.png'}"_ba
+            << expected(u"Банк"_s, u"Финансы"_s, QUrl(u"https://new.test/100.png"_s), u"ru.bank.old"_s,
+                        u"1.0"_s);
+        QTest::newRow("empty bundle and version are set")
+            << plain << "{'trackId': 42, 'bundleId': '', 'version': ''}"_ba
+            << expected(u"Банк"_s, u"Финансы"_s, std::nullopt, QString(), QString());
+        QTest::newRow("searchable by the new bundle")
+            << catalogApp(u"42"_s, u"Ёлка"_s) << "{'trackId': 42, 'bundleId': 'RU.Elka'}"_ba
+            << CatalogApp(u"42"_s, u"Ёлка"_s, {}, {}, 0, {}, u"RU.Elka"_s, {});
+        QTest::newRow("another ID leaves the app as it was")
+            << plain << "{'trackId': 43, 'trackName': 'Other'}"_ba << plain;
+        QTest::newRow("leading zero never matches")
+            << catalogApp(u"0042"_s) << "{'trackId': 42, 'trackName': 'X'}"_ba << catalogApp(u"0042"_s);
+    }
+
+    void merge()
+    {
+        QFETCH(CatalogApp, app);
+        QFETCH(QByteArray, result);
+        QFETCH(CatalogApp, expected);
+        auto http = std::make_shared<FakeHttpClient>(
+            [body = resultsBody({json(result)})](const HttpRequest&) { return FakeHttpClient::ok(body); });
+
+        const QList<CatalogApp> enriched = awaitTask(AppStoreMetadata(http).enrich({app}, u"ru"_s, {}));
+        QCOMPARE(enriched.size(), 1);
+        QCOMPARE(describe(enriched.constFirst()), describe(expected));
+        QVERIFY(enriched.constFirst() == expected);
+        QVERIFY(expected.matches(u"елка"_s) == enriched.constFirst().matches(u"елка"_s));
+    }
+
+    void laterResultReplacesEarlier()
+    {
+        auto http = std::make_shared<FakeHttpClient>([](const HttpRequest&) {
+            return FakeHttpClient::ok(resultsBody({item(u"1"_s, u"first"_s), item(u"1"_s, u"second"_s)}));
+        });
+        const QList<CatalogApp> enriched =
+            awaitTask(AppStoreMetadata(http).enrich({catalogApp(u"1"_s)}, u"ru"_s, {}));
+        QCOMPARE(names(enriched), QStringList{u"second"_s});
+    }
+
+    void batchFailureCostsOnlyItsApps_data()
+    {
+        QTest::addColumn<int>("failedBatch");
+        QTest::addColumn<QString>("failure");
+        const QStringList failures{u"503"_s,       u"404"_s,      u"not HTTP"_s,
+                                   u"transport"_s, u"not JSON"_s, u"trackId a string"_s,
+                                   u"too large"_s};
+        for (int batch = 0; batch < 3; ++batch) {
+            for (const QString& failure : failures)
+                QTest::addRow("batch %d, %s", batch + 1, qPrintable(failure)) << batch << failure;
+        }
+    }
+
+    void batchFailureCostsOnlyItsApps()
+    {
+        QFETCH(int, failedBatch);
+        QFETCH(QString, failure);
+        const QList<CatalogApp> apps = catalogApps(450);
+        int batch = 0;
+        auto http = std::make_shared<FakeHttpClient>([&](const HttpRequest& request) {
+            const QStringList ids = queryValue(request, u"id"_s).split(u',');
+            if (batch++ == failedBatch) {
+                if (failure == u"transport"_s)
+                    throw SystemError(u"Сервер недоступен."_s);
+                if (failure == u"not HTTP"_s)
+                    return HttpResponse{};
+                if (failure == u"not JSON"_s)
+                    return FakeHttpClient::ok("Service Unavailable");
+                if (failure == u"trackId a string"_s)
+                    return FakeHttpClient::ok(
+                        resultsBody({item(ids.first(), u"x"_s), json("{'trackId': '1'}")}));
+                if (failure == u"too large"_s)
+                    return HttpResponse{200, {}, true};
+                return FakeHttpClient::status(failure.toInt());
+            }
+            QList<QByteArray> items;
+            for (const QString& id : ids)
+                items.append(item(id, u"Store "_s + id));
+            return FakeHttpClient::ok(resultsBody(items));
+        });
+
+        const QList<CatalogApp> enriched = awaitTask(AppStoreMetadata(http).enrich(apps, u"ru"_s, {}));
+
+        QCOMPARE(http->requests().size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            QStringList expectedIDs;
+            for (int j = i * 200; j < qMin(450, (i + 1) * 200); ++j)
+                expectedIDs.append(apps.at(j).id());
+            QCOMPARE(queryValue(http->requests().at(i), u"id"_s).split(u','), expectedIDs);
+        }
+        QCOMPARE(enriched.size(), apps.size());
+        for (int j = 0; j < apps.size(); ++j) {
+            if (j / 200 == failedBatch)
+                QVERIFY(enriched.at(j) == apps.at(j));
+            else
+                QCOMPARE(enriched.at(j).name(), u"Store "_s + apps.at(j).id());
+        }
+    }
+
+    void emptyListMakesNoRequest()
+    {
+        auto http = std::make_shared<FakeHttpClient>(storefronts({}));
+        QVERIFY(awaitTask(AppStoreMetadata(http).enrich({}, u"ru"_s, {u"us"_s})).isEmpty());
+        QVERIFY(http->requests().isEmpty());
+    }
+
+    void unreachableServiceLeavesTheListAsItWas()
+    {
+        auto http = std::make_shared<FakeHttpClient>();
+        const QList<CatalogApp> apps{
+            CatalogApp(u"1"_s, u"Один"_s, u"Игры"_s, u"О"_s, 7, {}, u"a.b"_s, u"2"_s), catalogApp(u"2"_s)};
+        QVERIFY(awaitTask(AppStoreMetadata(http).enrich(apps, u"ru"_s, {u"us"_s})) == apps);
+        QCOMPARE(requestLog(http->requests()), (QStringList{u"ru:1,2"_s, u"us:1,2"_s}));
+    }
+
+    void fallback_data()
+    {
+        QTest::addColumn<QStringList>("fallbacks");
+        QTest::addColumn<QStringList>("failing");
+        QTest::addColumn<QStringList>("requests");
+        QTest::addColumn<QStringList>("names");
+        // The catalog is 1 2 3 4; "ru" knows 1 and 3, "us" knows 1 2 3, "gb" knows 4.
+
+        QTest::newRow("no fallback") << QStringList{} << QStringList{} << QStringList{u"ru:1,2,3,4"_s}
+                                     << QStringList{u"ru 1"_s, u"App 2"_s, u"ru 3"_s, u"App 4"_s};
+        QTest::newRow("us asked only for what ru left out")
+            << QStringList{u"us"_s} << QStringList{} << QStringList{u"ru:1,2,3,4"_s, u"us:2,4"_s}
+            << QStringList{u"ru 1"_s, u"us 2"_s, u"ru 3"_s, u"App 4"_s};
+        QTest::newRow("gb asked only for what us left out")
+            << QStringList{u"us"_s, u"gb"_s} << QStringList{}
+            << QStringList{u"ru:1,2,3,4"_s, u"us:2,4"_s, u"gb:4"_s}
+            << QStringList{u"ru 1"_s, u"us 2"_s, u"ru 3"_s, u"gb 4"_s};
+        QTest::newRow("nothing left, nothing asked")
+            << QStringList{u"gb"_s, u"us"_s, u"de"_s} << QStringList{}
+            << QStringList{u"ru:1,2,3,4"_s, u"gb:2,4"_s, u"us:2"_s}
+            << QStringList{u"ru 1"_s, u"us 2"_s, u"ru 3"_s, u"gb 4"_s};
+        QTest::newRow("ru failing, us fills what it knows")
+            << QStringList{u"us"_s} << QStringList{u"ru"_s} << QStringList{u"ru:1,2,3,4"_s, u"us:1,2,3,4"_s}
+            << QStringList{u"us 1"_s, u"us 2"_s, u"us 3"_s, u"App 4"_s};
+        QTest::newRow("us failing, gb still asked")
+            << QStringList{u"us"_s, u"gb"_s} << QStringList{u"us"_s}
+            << QStringList{u"ru:1,2,3,4"_s, u"us:2,4"_s, u"gb:2,4"_s}
+            << QStringList{u"ru 1"_s, u"App 2"_s, u"ru 3"_s, u"gb 4"_s};
+    }
+
+    void fallback()
+    {
+        QFETCH(QStringList, fallbacks);
+        QFETCH(QStringList, failing);
+        const QHash<QString, QStringList> known{
+            {u"ru"_s, {u"1"_s, u"3"_s}}, {u"us"_s, {u"1"_s, u"2"_s, u"3"_s}}, {u"gb"_s, {u"4"_s}}};
+        auto http = std::make_shared<FakeHttpClient>(storefronts(known, failing));
+        const QList<CatalogApp> apps{catalogApp(u"1"_s), catalogApp(u"2"_s), catalogApp(u"3"_s),
+                                     catalogApp(u"4"_s)};
+
+        const QList<CatalogApp> enriched = awaitTask(AppStoreMetadata(http).enrich(apps, u"ru"_s, fallbacks));
+        QTEST(requestLog(http->requests()), "requests");
+        QTEST(names(enriched), "names");
+    }
+
+    void fallbackAnswerNeverOverridesAnEntry()
+    {
+        // A storefront that answers for more than it was asked still fills only apps without an entry.
+        auto http = std::make_shared<FakeHttpClient>([](const HttpRequest& request) {
+            if (queryValue(request, u"country"_s) == u"ru"_s)
+                return FakeHttpClient::ok(resultsBody({item(u"1"_s, u"ru 1"_s)}));
+            return FakeHttpClient::ok(resultsBody({item(u"1"_s, u"us 1"_s), item(u"2"_s, u"us 2"_s)}));
+        });
+        const QList<CatalogApp> enriched = awaitTask(
+            AppStoreMetadata(http).enrich({catalogApp(u"1"_s), catalogApp(u"2"_s)}, u"ru"_s, {u"us"_s}));
+        QCOMPARE(names(enriched), (QStringList{u"ru 1"_s, u"us 2"_s}));
+    }
+
+    void fallbackInBatchesInListOrder()
+    {
+        // "ru" knows every third app of 700: "us" gets the 466 others in batches of 200, 200 and 66.
+        const QList<CatalogApp> apps = catalogApps(700);
+        QStringList ruKnows, missing;
+        for (int i = 0; i < apps.size(); ++i)
+            (i % 3 == 0 ? ruKnows : missing).append(apps.at(i).id());
+        auto http = std::make_shared<FakeHttpClient>(storefronts({{u"ru"_s, ruKnows}, {u"us"_s, missing}}));
+
+        const QList<CatalogApp> enriched = awaitTask(AppStoreMetadata(http).enrich(apps, u"ru"_s, {u"us"_s}));
+
+        const QStringList log = requestLog(http->requests());
+        QCOMPARE(log.size(), 4 + 3);
+        QStringList usAsked;
+        for (int i = 4; i < log.size(); ++i) {
+            QVERIFY(log.at(i).startsWith(u"us:"_s));
+            usAsked.append(log.at(i).mid(3).split(u','));
+        }
+        QCOMPARE(log.at(4).count(u',') + 1, 200);
+        QCOMPARE(log.at(5).count(u',') + 1, 200);
+        QCOMPARE(log.at(6).count(u',') + 1, 66);
+        QCOMPARE(usAsked, missing);
+        for (int i = 0; i < apps.size(); ++i)
+            QCOMPARE(enriched.at(i).name(), (i % 3 == 0 ? u"ru "_s : u"us "_s) + apps.at(i).id());
+    }
+
+    void fallbackCountriesDefaultToTheEndpoints()
+    {
+        auto http = std::make_shared<FakeHttpClient>(storefronts({{u"us"_s, {u"5"_s}}}));
+        const QList<CatalogApp> enriched =
+            awaitTask(AppStoreMetadata(http).enrich({catalogApp(u"5"_s)}, u"ru"_s));
+        QCOMPARE(Endpoints::current().lookupFallbackCountries, QStringList{u"us"_s});
+        QCOMPARE(requestLog(http->requests()), (QStringList{u"ru:5"_s, u"us:5"_s}));
+        QCOMPARE(names(enriched), QStringList{u"us 5"_s});
+    }
+
+    void stopBeforeStartingAsksNothing()
+    {
+        auto http = std::make_shared<FakeHttpClient>(storefronts({}));
+        std::stop_source source;
+        source.request_stop();
+        QVERIFY_THROWS_EXCEPTION(CancelledError, awaitTask(AppStoreMetadata(http).enrich(
+                                                     catalogApps(3), u"ru"_s, {}, source.get_token())));
+        QVERIFY(http->requests().isEmpty());
+    }
+
+    void stopBetweenBatchesEndsTheEnrichment()
+    {
+        std::stop_source source;
+        auto http = std::make_shared<FakeHttpClient>([&source](const HttpRequest&) {
+            source.request_stop();
+            return FakeHttpClient::ok(resultsBody({}));
+        });
+        QVERIFY_THROWS_EXCEPTION(CancelledError,
+                                 awaitTask(AppStoreMetadata(http).enrich(catalogApps(450), u"ru"_s, {u"us"_s},
+                                                                         source.get_token())));
+        QCOMPARE(http->requests().size(), 1);
+    }
+
+    void clientCancellationIsRethrown_data()
+    {
+        QTest::addColumn<QString>("country"); // the storefront whose request is cancelled
+        QTest::newRow("first storefront") << u"ru"_s;
+        QTest::newRow("fallback storefront") << u"us"_s;
+    }
+
+    void clientCancellationIsRethrown()
+    {
+        QFETCH(QString, country);
+        auto http = std::make_shared<FakeHttpClient>([country](const HttpRequest& request) {
+            if (queryValue(request, u"country"_s) == country)
+                throw CancelledError();
+            return FakeHttpClient::ok(resultsBody({}));
+        });
+        QVERIFY_THROWS_EXCEPTION(
+            CancelledError, awaitTask(AppStoreMetadata(http).enrich(catalogApps(2), u"ru"_s, {u"us"_s})));
+        QVERIFY_THROWS_EXCEPTION(CancelledError, awaitTask(AppStoreMetadata(http).lookup({u"1"_s}, country)));
+    }
+
+    void lookup_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("answered");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("results") << u"results"_s << true
+                                 << QStringList{u"1 \"one\" - - - -"_s, u"449 \"last\" - - - -"_s};
+        QTest::newRow("no results") << u"empty"_s << true << QStringList{};
+        QTest::newRow("not JSON answers nothing") << u"not JSON"_s << true << QStringList{};
+        QTest::newRow("503") << u"503"_s << false << QStringList{};
+        QTest::newRow("302 without a redirect") << u"302"_s << false << QStringList{};
+        QTest::newRow("not HTTP") << u"not HTTP"_s << false << QStringList{};
+        QTest::newRow("transport") << u"transport"_s << false << QStringList{};
+    }
+
+    void lookup()
+    {
+        QFETCH(QString, answer);
+        auto http = std::make_shared<FakeHttpClient>([answer](const HttpRequest&) {
+            if (answer == u"results"_s)
+                return FakeHttpClient::ok(resultsBody({item(u"1"_s, u"one"_s), item(u"449"_s, u"last"_s)}));
+            if (answer == u"empty"_s)
+                return FakeHttpClient::ok(resultsBody({}));
+            if (answer == u"not JSON"_s)
+                return FakeHttpClient::ok("oops");
+            if (answer == u"not HTTP"_s)
+                return HttpResponse{};
+            if (answer == u"transport"_s)
+                throw SystemError(u"Сервер недоступен."_s);
+            return FakeHttpClient::status(answer.toInt());
+        });
+        QStringList ids;
+        for (int i = 0; i < 450; ++i)
+            ids.append(QString::number(i));
+
+        const std::optional<QList<StoreApp>> found = awaitTask(AppStoreMetadata(http).lookup(ids, u"ru"_s));
+        QCOMPARE(http->requests().size(), 1);
+        QCOMPARE(queryValue(http->requests().constFirst(), u"id"_s), ids.join(u','));
+        QTEST(found.has_value(), "answered");
+        if (found)
+            QTEST(describe(*found), "expected");
+    }
+
+    void confirmedUnavailable_data()
+    {
+        QTest::addColumn<QStringList>("verified");
+        QTest::addColumn<QStringList>("available");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("nothing verified") << QStringList{} << QStringList{u"1"_s} << QStringList{};
+        QTest::newRow("verified and unavailable, in list order")
+            << QStringList{u"3"_s, u"1"_s, u"2"_s} << QStringList{u"2"_s} << QStringList{u"1"_s, u"3"_s};
+        QTest::newRow("all available")
+            << QStringList{u"1"_s, u"2"_s} << QStringList{u"1"_s, u"2"_s, u"3"_s} << QStringList{};
+        QTest::newRow("unverified never listed") << QStringList{u"9"_s} << QStringList{} << QStringList{};
+        QTest::newRow("leading zero is another ID") << QStringList{u"01"_s} << QStringList{} << QStringList{};
+    }
+
+    void confirmedUnavailable()
+    {
+        QFETCH(QStringList, verified);
+        QFETCH(QStringList, available);
+        const QList<CatalogApp> apps{catalogApp(u"1"_s), catalogApp(u"2"_s), catalogApp(u"3"_s)};
+        QStringList ids;
+        for (const CatalogApp& app :
+             AppStoreMetadata::confirmedUnavailable(apps, QSet<QString>(verified.begin(), verified.end()),
+                                                    QSet<QString>(available.begin(), available.end())))
+            ids.append(app.id());
+        QTEST(ids, "expected");
+    }
+
+    void throughTheNetwork_data()
+    {
+        QTest::addColumn<int>("ruStatus");
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("ru answers, us fills the rest")
+            << 200 << QStringList{u"ru 1"_s, u"App 2"_s, u"ru 3"_s};
+        QTest::newRow("ru 503, us answers") << 503 << QStringList{u"App 1"_s, u"App 2"_s, u"App 3"_s};
+    }
+
+    void throughTheNetwork()
+    {
+        QFETCH(int, ruStatus);
+        LoopbackHttpServer server;
+        QVERIFY(server.isListening());
+        server.setRoute("/lookup?id=1,2,3&country=ru&entity=software",
+                        LoopbackHttpServer::Route::answering(
+                            ruStatus, resultsBody({item(u"1"_s, u"ru 1"_s), item(u"3"_s, u"ru 3"_s)})));
+        // us fails in every case: its apps stay as they were.
+        server.setRoute("/lookup?id=2&country=us&entity=software",
+                        LoopbackHttpServer::Route::answering(503, "busy"));
+        server.setRoute("/lookup?id=1,2,3&country=us&entity=software",
+                        LoopbackHttpServer::Route::answering(503, "busy"));
+        auto http = std::make_shared<LoopbackRedirect>(server);
+        const QList<CatalogApp> apps{catalogApp(u"1"_s), catalogApp(u"2"_s), catalogApp(u"3"_s)};
+
+        const QList<CatalogApp> enriched = awaitTask(AppStoreMetadata(http).enrich(apps, u"ru"_s, {u"us"_s}));
+
+        QTEST(names(enriched), "names");
+        QCOMPARE(server.requests().size(), 2);
+        QCOMPARE(server.requests().at(0).method, "GET"_ba);
+        QCOMPARE(server.requests().at(0).target, "/lookup?id=1,2,3&country=ru&entity=software"_ba);
+        QCOMPARE(server.requests().at(1).target, ruStatus == 200
+                                                     ? "/lookup?id=2&country=us&entity=software"_ba
+                                                     : "/lookup?id=1,2,3&country=us&entity=software"_ba);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_AppStoreMetadata)
+#include "tst_appstoremetadata.moc"
