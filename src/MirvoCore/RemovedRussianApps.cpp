@@ -349,8 +349,12 @@ QList<CatalogApp> RemovedRussianApps::parseCatalog(const QByteArray& data)
     if (decoder.hasError())
         throw MirvoError::message(u"Не удалось прочитать каталог приложений."_s);
 
+    // A line takes some 40 bytes; sizing for that spares the set its rehashing.
+    const qsizetype expectedApps = std::min<qsizetype>(maximumApps, data.size() / 32 + 1);
     QList<CatalogApp> apps;
+    apps.reserve(expectedApps);
     QSet<QString> takenIDs;
+    takenIDs.reserve(expectedApps);
     const qsizetype length = text.size();
     qsizetype lineStart = 0;
     while (lineStart < length && apps.size() < maximumApps) {
