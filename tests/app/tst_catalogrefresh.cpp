@@ -115,6 +115,7 @@ void tst_CatalogRefresh::init()
     AppModelEnvironment environment = test::modelEnvironment(m_dir);
     environment.http = m_http;
     m_model = std::make_unique<AppModel>(std::move(environment));
+    m_model->store()->clearCatalogCache();
     for (QAbstractItemModel* model :
          std::initializer_list<QAbstractItemModel*>{catalog()->apps(), catalog()->filteredApps(),
                                                     catalog()->topApps(), catalog()->filteredTopApps()})
