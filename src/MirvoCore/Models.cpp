@@ -20,8 +20,7 @@ bool wholeMatch(const QString& pattern, const QString& text)
     return expression.match(text).hasMatch();
 }
 
-// Case, diacritic and width folding without trimming.
-QString fold(const QString& text)
+QString foldFully(const QString& text)
 {
     const QString decomposed = text.normalized(QString::NormalizationForm_KD);
     QString stripped;
@@ -31,6 +30,25 @@ QString fold(const QString& text)
             stripped.append(ch);
     }
     return stripped.toCaseFolded();
+}
+
+// Case, diacritic and width folding without trimming. Printable ASCII and the basic Russian letters other
+// than Й and й are their own decomposition and fold to their lower case, so text made of them alone (most
+// of a catalog) skips the normalisation.
+QString fold(const QString& text)
+{
+    QString folded(text.size(), Qt::Uninitialized);
+    QChar* out = folded.data();
+    for (const QChar ch : text) {
+        const char16_t c = ch.unicode();
+        if (c >= 0x20 && c < 0x7F)
+            *out++ = QChar(c >= u'A' && c <= u'Z' ? char16_t(c + 0x20) : c);
+        else if (c >= 0x0410 && c <= 0x044F && c != 0x0419 && c != 0x0439)
+            *out++ = QChar(c <= 0x042F ? char16_t(c + 0x20) : c);
+        else
+            return foldFully(text);
+    }
+    return folded;
 }
 
 } // namespace

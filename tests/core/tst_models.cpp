@@ -72,6 +72,9 @@ private Q_SLOTS:
         QTest::newRow("yo folds to ye") << u"Ёлка"_s << u"елка"_s;
         QTest::newRow("latin accents") << u"Café Crème"_s << u"cafe creme"_s;
         QTest::newRow("full-width digits and letters") << u"ＡＢ１２"_s << u"ab12"_s;
+        QTest::newRow("ASCII and Russian alphabet ends") << u"AZaz09~ АЯаяЖЮ"_s << u"azaz09~ аяаяжю"_s;
+        QTest::newRow("short i loses its breve") << u"ЙОГУРТ йод"_s << u"иогурт иод"_s;
+        QTest::newRow("tab goes the full way") << u"A\tБ"_s << u"a\tб"_s;
     }
 
     void foldsSearchText()
