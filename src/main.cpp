@@ -1,4 +1,5 @@
 #include "AppModel.h"
+#include "IconImageProvider.h"
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
@@ -26,6 +27,7 @@ int main(int argc, char* argv[])
     mirvo::AppModel::setInstance(&model);
 
     QQmlApplicationEngine engine;
+    engine.addImageProvider(mirvo::IconImageProvider::providerId, new mirvo::IconImageProvider(&model));
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreationFailed, &app, [] { QCoreApplication::exit(1); },
         Qt::QueuedConnection);

@@ -62,7 +62,23 @@ void AppModel::openStore()
     } catch (const std::exception& error) {
         m_store.reset();
         setAlert(u"Не удалось открыть локальное хранилище: "_s + localizedDescription(error));
+        return;
     }
+    openIconCaches();
+}
+
+void AppModel::openIconCaches()
+{
+    // A cache that cannot be opened only costs the icons their pictures: no message.
+    const auto open = [this](const QString& name) -> std::unique_ptr<ArtworkCache> {
+        try {
+            return std::make_unique<ArtworkCache>(m_store->root(), name, m_environment.http);
+        } catch (const std::exception&) {
+            return nullptr;
+        }
+    };
+    m_artworkCache = open(u"Artwork"_s);
+    m_faviconCache = open(u"Favicons"_s);
 }
 
 void AppModel::connectObjects()

@@ -2,6 +2,7 @@
 
 #include "AccountState.h"
 #include "AppModelEnvironment.h"
+#include "ArtworkCache.h"
 #include "CatalogState.h"
 #include "ComponentsState.h"
 #include "DevicesState.h"
@@ -73,6 +74,9 @@ public:
     const ToolService& service() const { return m_service; }
     // The HTTP client of every network service; none when the environment gives none (most tests).
     const std::shared_ptr<HttpClient>& http() const { return m_environment.http; }
+    // The icon caches in the data directory; null when the store or the cache could not be opened.
+    ArtworkCache* artworkCache() { return m_artworkCache.get(); }
+    ArtworkCache* faviconCache() { return m_faviconCache.get(); }
 
     // Start-up, run once the main window is shown. A second call runs again without a second update check.
     QCoro::Task<> start();
@@ -115,11 +119,14 @@ Q_SIGNALS:
 
 private:
     void openStore();
+    void openIconCaches();
     void connectObjects();
 
     AppModelEnvironment m_environment;
     ToolService m_service;
     std::optional<LocalStore> m_store;
+    std::unique_ptr<ArtworkCache> m_artworkCache;
+    std::unique_ptr<ArtworkCache> m_faviconCache;
 
     CatalogState* m_catalog;
     DevicesState* m_devices;

@@ -1,6 +1,7 @@
 #include "CatalogListModel.h"
 
 #include "CategoryTitle.h"
+#include "IconImageProvider.h"
 
 #include <algorithm>
 
@@ -42,6 +43,8 @@ QVariant CatalogListModel::data(const QModelIndex& index, int role) const
         return m_selectedIDs.contains(app.id());
     case RunningRole:
         return !m_runningID.isEmpty() && app.id() == m_runningID;
+    case IconSourceRole:
+        return IconImageProvider::artworkSource(app.id(), app.artworkURL());
     default:
         return {};
     }
@@ -49,8 +52,13 @@ QVariant CatalogListModel::data(const QModelIndex& index, int role) const
 
 QHash<int, QByteArray> CatalogListModel::roleNames() const
 {
-    return {{IdRole, "appID"},        {NameRole, "name"},         {CategoryRole, "category"},
-            {IconURLRole, "iconURL"}, {SelectedRole, "selected"}, {RunningRole, "running"}};
+    return {{IdRole, "appID"},
+            {NameRole, "name"},
+            {CategoryRole, "category"},
+            {IconURLRole, "iconURL"},
+            {SelectedRole, "selected"},
+            {RunningRole, "running"},
+            {IconSourceRole, "iconSource"}};
 }
 
 bool CatalogListModel::rowMatches(int row, const QString& normalizedQuery) const
@@ -68,7 +76,7 @@ void CatalogListModel::setApps(const QList<CatalogApp>& apps)
         m_apps = apps;
         rankGroups(titles);
         Q_EMIT dataChanged(index(0), index(int(m_apps.size()) - 1),
-                           {Qt::DisplayRole, NameRole, CategoryRole, IconURLRole});
+                           {Qt::DisplayRole, NameRole, CategoryRole, IconURLRole, IconSourceRole});
         return;
     }
     if (m_apps.isEmpty()) {

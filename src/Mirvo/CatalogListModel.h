@@ -23,6 +23,7 @@ public:
         IconURLRole,
         SelectedRole,
         RunningRole,
+        IconSourceRole, // the icon's image source for QML; empty without an artwork address
     };
     Q_ENUM(Role)
 

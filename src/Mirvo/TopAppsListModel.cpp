@@ -1,6 +1,7 @@
 #include "TopAppsListModel.h"
 
 #include "CategoryTitle.h"
+#include "IconImageProvider.h"
 
 namespace mirvo {
 
@@ -24,6 +25,8 @@ QVariant TopAppsListModel::data(const QModelIndex& index, int role) const
         return categoryTitle(app.category);
     case IconURLRole:
         return app.faviconURL().value_or(QUrl());
+    case IconSourceRole:
+        return IconImageProvider::faviconSource(app.id, app.faviconURL());
     default:
         return {};
     }
@@ -31,7 +34,11 @@ QVariant TopAppsListModel::data(const QModelIndex& index, int role) const
 
 QHash<int, QByteArray> TopAppsListModel::roleNames() const
 {
-    return {{IdRole, "appID"}, {NameRole, "name"}, {CategoryRole, "category"}, {IconURLRole, "iconURL"}};
+    return {{IdRole, "appID"},
+            {NameRole, "name"},
+            {CategoryRole, "category"},
+            {IconURLRole, "iconURL"},
+            {IconSourceRole, "iconSource"}};
 }
 
 bool TopAppsListModel::rowMatches(int row, const QString& normalizedQuery) const

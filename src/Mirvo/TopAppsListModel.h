@@ -20,6 +20,7 @@ public:
         NameRole,
         CategoryRole, // trimmed; "Без категории" when empty
         IconURLRole,
+        IconSourceRole, // the icon's image source for QML; empty without a favicon address
     };
     Q_ENUM(Role)
 

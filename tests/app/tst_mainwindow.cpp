@@ -1,6 +1,9 @@
 #include "AppModel.h"
+#include "IconImageProvider.h"
 #include "TestEnvironment.h"
 
+#include <QBuffer>
+#include <QImage>
 #include <QQmlApplicationEngine>
 #include <QQmlExtensionPlugin>
 #include <QQuickItem>
@@ -20,6 +23,7 @@ private Q_SLOTS:
     void showsThePlaceholderThenTheCatalog();
     void showsTheStoreAlert();
     void catalogListFollowsTheSearch();
+    void catalogRowsShowIconOrPlaceholder();
 
 private:
     QQuickWindow* load(QQmlApplicationEngine& engine);
@@ -29,6 +33,8 @@ private:
 
 QQuickWindow* tst_MainWindow::load(QQmlApplicationEngine& engine)
 {
+    engine.addImageProvider(IconImageProvider::providerId,
+                            new IconImageProvider(AppModel::create(&engine, &engine)));
     engine.load(QUrl(u"qrc:/qt/qml/Mirvo/qml/Main.qml"_s));
     if (engine.rootObjects().isEmpty())
         return nullptr;
@@ -97,6 +103,57 @@ void tst_MainWindow::catalogListFollowsTheSearch()
         QTest::sendKeyEvent(QTest::Click, window, Qt::Key_unknown, QString(letter), Qt::NoModifier);
     QCOMPARE(model.catalog()->search(), u"сбер"_s);
     QTRY_COMPARE(list->property("count").toInt(), 1);
+    model.shutdown();
+}
+
+namespace {
+
+// Every item below `root` called `name`, in the order of the visual tree.
+QList<QQuickItem*> itemsNamed(QQuickItem* root, const QString& name)
+{
+    QList<QQuickItem*> found;
+    const QList<QQuickItem*> children = root->childItems();
+    for (QQuickItem* child : children) {
+        if (child->objectName() == name)
+            found.append(child);
+        found.append(itemsNamed(child, name));
+    }
+    return found;
+}
+
+} // namespace
+
+void tst_MainWindow::catalogRowsShowIconOrPlaceholder()
+{
+    AppModel model(test::modelEnvironment(m_dir));
+    model.setAdvancedMode(true);
+    QImage picture(64, 64, QImage::Format_ARGB32);
+    picture.fill(Qt::blue);
+    QByteArray png;
+    QBuffer buffer(&png);
+    QVERIFY(buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "PNG"));
+    QVERIFY(model.artworkCache());
+    model.artworkCache()->store(png, u"1"_s);
+
+    AppModel::setInstance(&model);
+    QQmlApplicationEngine engine;
+    QQuickWindow* window = load(engine);
+    QVERIFY(window);
+    QTRY_VERIFY(!model.isStarting());
+    const QUrl artwork(u"https://icons.example/1.png"_s);
+    model.catalog()->updateCatalog({CatalogApp(u"1"_s, u"Сбербанк"_s, {}, {}, 0, artwork, {}, {}),
+                                    CatalogApp(u"2"_s, u"Карты"_s, {}, {}, 0, {}, {}, {})});
+    QTRY_COMPARE(itemsNamed(window->contentItem(), u"appIconPicture"_s).size(), 2);
+    const QList<QQuickItem*> pictures = itemsNamed(window->contentItem(), u"appIconPicture"_s);
+    const QList<QQuickItem*> placeholders = itemsNamed(window->contentItem(), u"appIconPlaceholder"_s);
+    QCOMPARE(placeholders.size(), 2);
+
+    // The first row's icon arrives from the cache; the second row has no address and keeps its letter.
+    QTRY_VERIFY(pictures.at(0)->isVisible());
+    QVERIFY(!placeholders.at(0)->isVisible());
+    QVERIFY(!pictures.at(1)->isVisible());
+    QVERIFY(placeholders.at(1)->isVisible());
+    QCOMPARE(placeholders.at(1)->property("letter").toString(), u"К"_s);
     model.shutdown();
 }
 

@@ -3,12 +3,13 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Mirvo
 
-// One catalog entry: its selection for batch operations, name and App Store ID.
+// One catalog entry: its selection for batch operations, icon, name and App Store ID.
 ItemDelegate {
     id: row
 
     required property string appID
     required property string name
+    required property string iconSource
     required property bool selected
     required property bool running
 
@@ -19,6 +20,12 @@ ItemDelegate {
             checked: row.selected
             enabled: !AppModel.operation.busy
             onToggled: AppModel.catalog.toggleSelection(row.appID)
+        }
+
+        AppIcon {
+            source: row.iconSource
+            name: row.name
+            size: 32
         }
 
         Label {
