@@ -69,12 +69,16 @@ bool CatalogListModel::rowMatches(int row, const QString& normalizedQuery) const
 void CatalogListModel::setApps(const QList<CatalogApp>& apps)
 {
     QStringList titles;
+    QStringList searchTexts;
     titles.reserve(apps.size());
-    for (const CatalogApp& app : apps)
+    searchTexts.reserve(apps.size());
+    for (const CatalogApp& app : apps) {
         titles.append(categoryTitle(app.category()));
+        searchTexts.append(app.searchIndex());
+    }
     if (!m_apps.isEmpty() && sameIDs(m_apps, apps)) {
         m_apps = apps;
-        rankGroups(titles);
+        indexRows(titles, searchTexts);
         Q_EMIT dataChanged(index(0), index(int(m_apps.size()) - 1),
                            {Qt::DisplayRole, NameRole, CategoryRole, IconURLRole, IconSourceRole});
         return;
@@ -84,13 +88,13 @@ void CatalogListModel::setApps(const QList<CatalogApp>& apps)
             return;
         beginInsertRows({}, 0, int(apps.size()) - 1);
         m_apps = apps;
-        rankGroups(titles);
+        indexRows(titles, searchTexts);
         endInsertRows();
         return;
     }
     beginResetModel();
     m_apps = apps;
-    rankGroups(titles);
+    indexRows(titles, searchTexts);
     endResetModel();
 }
 

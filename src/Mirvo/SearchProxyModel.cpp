@@ -25,6 +25,7 @@ void SearchProxyModel::setSearch(const QString& search)
     const QString query = CatalogApp::normalizedSearchText(search);
     if (query != m_normalizedQuery) {
         m_normalizedQuery = query;
+        m_matchesValid = false;
         invalidateFilter();
     }
     Q_EMIT searchChanged();
@@ -32,7 +33,15 @@ void SearchProxyModel::setSearch(const QString& search)
 
 bool SearchProxyModel::filterAcceptsRow(int sourceRow, const QModelIndex&) const
 {
-    return m_normalizedQuery.isEmpty() || m_source->rowMatches(sourceRow, m_normalizedQuery);
+    if (m_normalizedQuery.isEmpty())
+        return true;
+    // Called for every row of a refilter, and for new rows while the source announces them.
+    if (!m_matchesValid || m_matchesGeneration != m_source->indexGeneration()) {
+        m_matches = m_source->matchingRows(m_normalizedQuery);
+        m_matchesGeneration = m_source->indexGeneration();
+        m_matchesValid = true;
+    }
+    return sourceRow < m_matches.size() && m_matches.testBit(sourceRow);
 }
 
 bool SearchProxyModel::lessThan(const QModelIndex& left, const QModelIndex& right) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QBitArray>
 #include <QSortFilterProxyModel>
 #include <QtQml/qqmlregistration.h>
 
@@ -35,6 +36,10 @@ private:
     SearchableListModel* m_source;
     QString m_search;
     QString m_normalizedQuery;
+    // The source rows matching the query, worked out once per query and source generation.
+    mutable QBitArray m_matches;
+    mutable quint64 m_matchesGeneration = 0;
+    mutable bool m_matchesValid = false;
 };
 
 } // namespace mirvo

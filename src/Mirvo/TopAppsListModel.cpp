@@ -56,7 +56,7 @@ void TopAppsListModel::setApps(const QList<TopApp>& apps)
         titles.append(categoryTitle(app.category));
     beginResetModel();
     m_apps = apps;
-    rankGroups(titles);
+    indexRows(titles);
     endResetModel();
 }
 

@@ -60,6 +60,7 @@ private Q_SLOTS:
     void searchNeverTouchesTheSource_data();
     void searchNeverTouchesTheSource();
     void rowsAreGroupedByCategory();
+    void searchFollowsTheRows();
     void topAppsSearch_data();
     void topAppsSearch();
     void selectAllActsOnTheFilteredRows();
@@ -180,6 +181,31 @@ void tst_CatalogState::rowsAreGroupedByCategory()
                            TopApp{u"8"_s, u"h"_s, u"h.ru"_s, u"Банки"_s},
                            TopApp{u"9"_s, u"i"_s, u"i.ru"_s, u"связь"_s}});
     QCOMPARE(ids(*m_catalog->filteredTopApps()), (QStringList{u"8"_s, u"7"_s, u"9"_s}));
+}
+
+void tst_CatalogState::searchFollowsTheRows()
+{
+    m_catalog->setSearch(u"сбер"_s);
+    m_catalog->updateCatalog({app(u"1"_s, u"Сбербанк"_s), app(u"2"_s, u"Карты"_s)});
+    QCOMPARE(ids(*m_catalog->filteredApps()), QStringList{u"1"_s});
+    // New data for the same rows, then new rows: the filter never works from the old ones.
+    m_catalog->updateCatalog({app(u"1"_s, u"Банк"_s), app(u"2"_s, u"СберМаркет"_s)});
+    QCOMPARE(ids(*m_catalog->filteredApps()), QStringList{u"2"_s});
+    m_catalog->updateCatalog(
+        {app(u"3"_s, u"Сбер ID"_s), app(u"4"_s, u"Почта"_s), app(u"5"_s, u"сберкнижка"_s)});
+    QCOMPARE(ids(*m_catalog->filteredApps()), (QStringList{u"3"_s, u"5"_s}));
+
+    // A match never runs from one row into the next, whether or not a name holds a line break.
+    m_catalog->setSearch(u"3\nпочта"_s);
+    QCOMPARE(ids(*m_catalog->filteredApps()), QStringList{});
+    m_catalog->setSearch(u"id 3"_s);
+    QCOMPARE(ids(*m_catalog->filteredApps()), QStringList{u"3"_s});
+    m_catalog->updateCatalog({app(u"6"_s, u"Сбер\nID"_s), app(u"7"_s, u"Почта"_s)});
+    QCOMPARE(ids(*m_catalog->filteredApps()), QStringList{});
+    m_catalog->setSearch(u"сбер\nid"_s);
+    QCOMPARE(ids(*m_catalog->filteredApps()), QStringList{u"6"_s});
+    m_catalog->setSearch(u"6\nпочта"_s);
+    QCOMPARE(ids(*m_catalog->filteredApps()), QStringList{});
 }
 
 void tst_CatalogState::searchNeverTouchesTheSource_data()
