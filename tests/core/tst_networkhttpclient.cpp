@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -182,6 +183,13 @@ private Q_SLOTS:
         m_plain.setRedirect("/to-https", m_secure.url(u"/secure"_s), 307);
         m_plain.setRedirect("/loop", m_plain.url(u"/loop"_s));
         m_plain.setRoute("/found-nowhere", Route::answering(302, "nowhere"));
+        m_plain.setRoute("/two-locations", raw("HTTP/1.1 302 Found\r\nLocation: /new\r\nLocation: /hello\r\n"
+                                               "Content-Length: 0\r\nConnection: close\r\n\r\n"));
+        m_plain.setRoute("/same-location-twice",
+                         raw("HTTP/1.1 302 Found\r\nLocation: /new\r\nLocation: /new\r\n"
+                             "Content-Length: 0\r\nConnection: close\r\n\r\n"));
+        m_plain.setRoute("/brotli", Route::answering(200, "whatever", {{"Content-Encoding", "br"}}));
+        m_secure.setRoute("/huge", streamed(hugeBody));
         m_plain.setRoute("/see-other-nowhere", Route::answering(303, "nowhere"));
         // Never idle for long, so only a deadline for the whole request ends it.
         m_plain.setRoute("/trickle", streamed(1024 * 1024, 20));
@@ -221,6 +229,7 @@ private Q_SLOTS:
         row("2 GiB chunked, 10 MiB cap", m_plain.url(u"/huge"_s), u"200 too large"_s, 10, defaultCap);
         row("2 GiB until closed, 10 MiB cap", m_plain.url(u"/huge-until-closed"_s), u"200 too large"_s, 10,
             defaultCap);
+        row("https: 2 GiB chunked, 10 MiB cap", m_secure.url(u"/huge"_s), u"200 too large"_s, 10, defaultCap);
         row("endless header lines", m_plain.url(u"/header-flood"_s),
             u"Сервер прислал слишком длинный заголовок ответа."_s);
         row("gzip", m_plain.url(u"/gzip"_s), u"200 привет"_s);
@@ -232,6 +241,7 @@ private Q_SLOTS:
         row("gzip bomb, 1 MiB cap", m_plain.url(u"/gzip-bomb"_s), u"200 too large"_s);
         row("gzip header, then junk", m_plain.url(u"/gzip-junk"_s), undecodable);
         row("gzip cut short", m_plain.url(u"/gzip-cut"_s), undecodable);
+        row("unknown content coding", m_plain.url(u"/brotli"_s), undecodable);
         row("same Content-Length twice", m_plain.url(u"/length-twice"_s), u"200 hello"_s);
         row("conflicting Content-Length", m_plain.url(u"/length-conflict"_s), badAnswer);
         row("Content-Length list", m_plain.url(u"/length-list"_s), badAnswer);
@@ -245,6 +255,8 @@ private Q_SLOTS:
         row("redirect from http to https", m_plain.url(u"/to-https"_s), u"200 secret"_s);
         row("redirect loop", m_plain.url(u"/loop"_s), u"Сервер перенаправил запрос слишком много раз."_s);
         row("302 without Location", m_plain.url(u"/found-nowhere"_s), u"302 nowhere"_s);
+        row("Location fields that disagree", m_plain.url(u"/two-locations"_s), badRedirect);
+        row("same Location twice", m_plain.url(u"/same-location-twice"_s), u"200 arrived"_s);
         row("303 without Location", m_plain.url(u"/see-other-nowhere"_s), u"303 nowhere"_s);
         row("late answer, short time-out", m_plain.url(u"/late"_s), timedOut, 0.2);
         row("late answer, long time-out", m_plain.url(u"/late"_s), u"200 late"_s, 5);
@@ -275,7 +287,9 @@ private Q_SLOTS:
             QVERIFY2(*grown < request.maxBodyBytes + 64 * MiB, qPrintable(QString::number(*grown)));
         // Nothing was read past a cap or a deadline: the client hung up.
         QTRY_COMPARE(m_plain.connectionsInUse(), 0);
+        QTRY_COMPARE(m_secure.connectionsInUse(), 0);
         QVERIFY(m_plain.streamedBytesSent() < hugeBody);
+        QVERIFY(m_secure.streamedBytesSent() < hugeBody);
         for (const LoopbackHttpServer::Request& served : m_plain.requests())
             QVERIFY(served.target != "/exposed");
     }
@@ -287,10 +301,113 @@ private Q_SLOTS:
         request.headers = {{"User-Agent", "Mirvo/1.0"}, {"Accept", "application/vnd.github+json"}};
         QCOMPARE(outcome(client.get(request, {})), u"200 привет"_s);
 
-        const LoopbackHttpServer::Request& recorded = m_plain.requests().constLast();
+        const LoopbackHttpServer::Request recorded = m_plain.requests().constLast();
+        QCOMPARE(recorded.method, "GET"_ba);
         QCOMPARE(recorded.target, "/hello?q=%D0%B0"_ba);
+        QCOMPARE(recorded.header("host"), "127.0.0.1:" + QByteArray::number(m_plain.port()));
         QCOMPARE(recorded.header("user-agent"), "Mirvo/1.0"_ba);
         QCOMPARE(recorded.header("accept"), "application/vnd.github+json"_ba);
+        QCOMPARE(recorded.header("accept-encoding"), "gzip, deflate"_ba);
+        QVERIFY(recorded.header("cache-control").isEmpty());
+
+        request.cachePolicy = HttpRequest::CachePolicy::ReloadIgnoringCache;
+        QCOMPARE(outcome(client.get(request, {})), u"200 привет"_s);
+        const LoopbackHttpServer::Request reloaded = m_plain.requests().constLast();
+        QCOMPARE(reloaded.header("cache-control"), "no-cache"_ba);
+        QCOMPARE(reloaded.header("pragma"), "no-cache"_ba);
+    }
+
+    void refusedBeforeSending_data()
+    {
+        QTest::addColumn<QUrl>("url");
+        QTest::addColumn<QByteArray>("headerName");
+        QTest::addColumn<QByteArray>("headerValue");
+        QTest::addColumn<QString>("expected");
+        const QString badAddress = u"Адрес запроса не поддерживается."_s;
+        const QString badField = u"Недопустимый заголовок запроса."_s;
+        const QUrl hello = m_plain.url(u"/hello"_s);
+        QTest::newRow("file address") << QUrl(u"file:///etc/passwd"_s) << "Accept"_ba
+                                      << "*/*"_ba << badAddress;
+        QTest::newRow("ftp address") << QUrl(u"ftp://127.0.0.1/"_s) << "Accept"_ba
+                                     << "*/*"_ba << badAddress;
+        QTest::newRow("no host") << QUrl(u"http:///hello"_s) << "Accept"_ba
+                                 << "*/*"_ba << badAddress;
+        QTest::newRow("line break in a value") << hello << "X-Note"_ba
+                                               << "a\r\nX-Injected: 1"_ba << badField;
+        QTest::newRow("space in a name") << hello << "X Note"_ba
+                                         << "a"_ba << badField;
+        QTest::newRow("empty name") << hello << QByteArray() << "a"_ba << badField;
+    }
+
+    void refusedBeforeSending()
+    {
+        QFETCH(QUrl, url);
+        QFETCH(QByteArray, headerName);
+        QFETCH(QByteArray, headerValue);
+        NetworkHttpClient client;
+        const qsizetype before = m_plain.requests().size();
+        HttpRequest request{.url = url};
+        request.headers = {{headerName, headerValue}};
+        QTEST(outcome(client.get(request, {})), "expected");
+        QCOMPARE(m_plain.requests().size(), before);
+    }
+
+    void credentialsStayWithTheirServer()
+    {
+        NetworkHttpClient client(LoopbackHttpServer::certificateAuthorityPath());
+        HttpRequest request{.url = m_plain.url(u"/to-https"_s)};
+        request.headers = {{"Authorization", "Bearer token"}, {"X-Note", "kept"}};
+        QCOMPARE(outcome(client.get(request, {})), u"200 secret"_s);
+        const LoopbackHttpServer::Request elsewhere = m_secure.requests().constLast();
+        QCOMPARE(elsewhere.target, "/secure"_ba);
+        QVERIFY(elsewhere.header("authorization").isEmpty());
+        QCOMPARE(elsewhere.header("x-note"), "kept"_ba);
+
+        request.url = m_plain.url(u"/old"_s);
+        QCOMPARE(outcome(client.get(request, {})), u"200 arrived"_s);
+        const LoopbackHttpServer::Request sameServer = m_plain.requests().constLast();
+        QCOMPARE(sameServer.target, "/new"_ba);
+        QCOMPARE(sameServer.header("authorization"), "Bearer token"_ba);
+    }
+
+    void connectionsPerServerLimited_data()
+    {
+        QTest::addColumn<QString>("ending"); // what happens to the requests once all are sent
+        QTest::newRow("all answered") << u"answered"_s;
+        QTest::newRow("a waiting one stopped") << u"stopped"_s;
+        QTest::newRow("client destroyed") << u"destroyed"_s;
+    }
+
+    void connectionsPerServerLimited()
+    {
+        QFETCH(QString, ending);
+        LoopbackHttpServer server;
+        Route slow = Route::answering(200, "slow");
+        slow.delayMs = 500;
+        server.setRoute("/slow", slow);
+        auto client = std::make_unique<NetworkHttpClient>();
+        constexpr int count = NetworkHttpClient::maxConnectionsPerServer + 3;
+        std::stop_source lastOne;
+        std::vector<QCoro::Task<HttpResponse>> tasks;
+        for (int i = 0; i < count; ++i)
+            tasks.push_back(client->get(HttpRequest{.url = server.url(u"/slow"_s)},
+                                        i == count - 1 ? lastOne.get_token() : std::stop_token()));
+        QTRY_COMPARE(server.connectionsInUse(), NetworkHttpClient::maxConnectionsPerServer);
+
+        if (ending == u"destroyed"_s)
+            client.reset();
+        else if (ending == u"stopped"_s)
+            lastOne.request_stop();
+        for (int i = 0; i < count; ++i) {
+            const bool cancelled = ending == u"destroyed"_s || (ending == u"stopped"_s && i == count - 1);
+            QCOMPARE(outcome(std::move(tasks[i])), cancelled ? u"cancelled"_s : u"200 slow"_s);
+        }
+        QCOMPARE(server.peakConnectionsInUse(), NetworkHttpClient::maxConnectionsPerServer);
+        QTRY_COMPARE(server.connectionsInUse(), 0);
+        const int expectedRequests = ending == u"destroyed"_s ? NetworkHttpClient::maxConnectionsPerServer
+                                     : ending == u"stopped"_s ? count - 1
+                                                              : count;
+        QCOMPARE(server.requests().size(), expectedRequests);
     }
 
     void stopAndDestructionCancel_data()

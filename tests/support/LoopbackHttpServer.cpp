@@ -38,6 +38,13 @@ const QByteArray& headerLineBlock()
     return block;
 }
 
+// What the socket has yet to send; over TLS what it has encrypted already counts too.
+qint64 queuedBytes(QTcpSocket* socket)
+{
+    const auto* secure = qobject_cast<QSslSocket*>(socket);
+    return socket->bytesToWrite() + (secure ? secure->encryptedBytesToWrite() : 0);
+}
+
 QByteArray reasonPhrase(int status)
 {
     switch (status) {
@@ -227,11 +234,14 @@ void LoopbackHttpServer::accept()
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         m_connections.insert(socket, Connection{});
         connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { read(socket); });
-        connect(socket, &QTcpSocket::bytesWritten, socket, [this, socket] {
+        const auto streamOn = [this, socket] {
             // A trickle goes at its own pace, not as fast as the client reads.
             if (m_connections.value(socket).intervalMs == 0)
                 stream(socket);
-        });
+        };
+        connect(socket, &QTcpSocket::bytesWritten, socket, streamOn);
+        if (auto* secure = qobject_cast<QSslSocket*>(socket))
+            connect(secure, &QSslSocket::encryptedBytesWritten, socket, streamOn);
         connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
             forget(socket);
             socket->deleteLater();
@@ -258,7 +268,7 @@ void LoopbackHttpServer::read(QTcpSocket* socket)
         return;
     }
     found->answered = true;
-    ++m_connectionsInUse;
+    m_peakConnectionsInUse = std::max(m_peakConnectionsInUse.load(), ++m_connectionsInUse);
 
     const QList<QByteArray> lines = found->received.left(end).split('\n');
     const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
@@ -345,7 +355,7 @@ void LoopbackHttpServer::stream(QTcpSocket* socket)
     if (found == m_connections.end() || !found->answered || found->remaining <= 0)
         return;
     const bool trickle = found->intervalMs > 0;
-    while (found->remaining > 0 && socket->bytesToWrite() < maximumQueuedBytes) {
+    while (found->remaining > 0 && queuedBytes(socket) < maximumQueuedBytes) {
         const qint64 size = std::min(found->remaining, trickle ? trickleChunkBytes : streamChunkBytes);
         const QByteArray data = found->headerLines ? headerLineBlock().left(size) : QByteArray(size, 'x');
         if (found->chunked)

@@ -80,6 +80,8 @@ public:
     // Open connections that have carried a request. A client may open one ahead of need and leave it idle
     // until the client goes; that one does not count.
     int connectionsInUse() const;
+    // The most connections in use at once so far.
+    int peakConnectionsInUse() const { return m_peakConnectionsInUse; }
     // Generated body bytes written so far, over all connections.
     qint64 streamedBytesSent() const { return m_streamedBytesSent; }
 
@@ -119,6 +121,7 @@ private:
     QList<Request> m_requests;
     std::atomic<qint64> m_streamedBytesSent = 0;
     std::atomic<int> m_connectionsInUse = 0;
+    std::atomic<int> m_peakConnectionsInUse = 0;
     QHash<QTcpSocket*, Connection> m_connections; // the server's thread only
 };
 
