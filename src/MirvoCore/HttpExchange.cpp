@@ -75,27 +75,8 @@ QString socketFailure(QAbstractSocket::SocketError error)
     }
 }
 
-} // namespace
-
-HttpExchange::HttpExchange(QUrl url, Headers headers, qint64 maxBodyBytes, QSslConfiguration tls,
-                           QObject* parent)
-    : QObject(parent)
-    , m_url(std::move(url))
-    , m_headers(std::move(headers))
-    , m_tls(std::move(tls))
-    , m_reader(maxBodyBytes)
-{
-}
-
-HttpExchange::~HttpExchange()
-{
-    if (m_socket) {
-        m_socket->disconnect(this);
-        m_socket->abort();
-    }
-}
-
-QByteArray HttpExchange::requestBytes(const QUrl& url, const Headers& headers)
+// The request as it goes out: the given fields, then the ones always sent unless given.
+QByteArray requestBytes(const QUrl& url, const HttpExchange::Headers& headers)
 {
     QByteArray target = url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
     if (!target.startsWith('/'))
@@ -115,6 +96,26 @@ QByteArray HttpExchange::requestBytes(const QUrl& url, const Headers& headers)
         bytes += "Accept-Language: " + acceptLanguage() + "\r\n";
     bytes += "Connection: close\r\n\r\n";
     return bytes;
+}
+
+} // namespace
+
+HttpExchange::HttpExchange(QUrl url, Headers headers, qint64 maxBodyBytes, QSslConfiguration tls,
+                           QObject* parent)
+    : QObject(parent)
+    , m_url(std::move(url))
+    , m_headers(std::move(headers))
+    , m_tls(std::move(tls))
+    , m_reader(maxBodyBytes)
+{
+}
+
+HttpExchange::~HttpExchange()
+{
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+    }
 }
 
 void HttpExchange::start()

@@ -42,9 +42,6 @@ public:
     // The answer, once the exchange was Answered.
     HttpResponseReader& reader() { return m_reader; }
 
-    // The request as it goes out: the given fields, then the ones the client always sends unless given.
-    static QByteArray requestBytes(const QUrl& url, const Headers& headers);
-
 Q_SIGNALS:
     void finished();
 
