@@ -78,7 +78,10 @@ QString socketFailure(QAbstractSocket::SocketError error)
 // The request as it goes out: the given fields, then the ones always sent unless given.
 QByteArray requestBytes(const QUrl& url, const HttpExchange::Headers& headers)
 {
-    QByteArray target = url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
+    // Redundant separators and dot segments go, as they always have here: addresses joined from a base
+    // and a path ("https://host/" + "/api") rely on it.
+    QByteArray target = url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment |
+                                      QUrl::NormalizePathSegments);
     if (!target.startsWith('/'))
         target.prepend('/');
     QByteArray bytes = "GET " + target + " HTTP/1.1\r\n";

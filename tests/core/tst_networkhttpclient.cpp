@@ -334,6 +334,11 @@ private Q_SLOTS:
         const LoopbackHttpServer::Request reloaded = m_plain.requests().constLast();
         QCOMPARE(reloaded.header("cache-control"), "no-cache"_ba);
         QCOMPARE(reloaded.header("pragma"), "no-cache"_ba);
+
+        // Addresses joined from a base and a path lose the doubled separator.
+        request.url = QUrl(m_plain.url(u"/"_s).toString() + u"/hello"_s);
+        QCOMPARE(outcome(client.get(request, {})), u"200 привет"_s);
+        QCOMPARE(m_plain.requests().constLast().target, "/hello"_ba);
     }
 
     void refusedBeforeSending_data()
