@@ -168,6 +168,8 @@ void HttpResponseReader::headLine(const QByteArray& line)
     const QByteArrayView name = QByteArrayView(line).first(std::max<qsizetype>(colon, 0));
     if (name.isEmpty() || !std::all_of(name.begin(), name.end(), isTokenCharacter))
         return fail(Failure::Malformed);
+    if (m_headers.size() == maxHeaderFields)
+        return fail(Failure::HeadTooLarge);
     m_headers.append({name.toByteArray(), line.mid(colon + 1).trimmed()});
 }
 

@@ -22,6 +22,7 @@ public:
     // The status line and header fields of one answer (interim 1xx answers included), and likewise the
     // trailer of a chunked body.
     static constexpr qsizetype maxHeadBytes = 64 * 1024;
+    static constexpr qsizetype maxHeaderFields = 256;
 
     explicit HttpResponseReader(qint64 maxBodyBytes);
     ~HttpResponseReader();

@@ -215,11 +215,11 @@ QCoro::Task<HttpResponse> NetworkHttpClient::get(HttpRequest request, std::stop_
         // `this` may be gone from here on: check `alive` first.
         if (!alive || stop.stop_requested())
             throw CancelledError();
-        if (timedOut)
-            throw timedOutError();
         switch (exchange->ending()) {
         case HttpExchange::Ending::Running:
         case HttpExchange::Ending::Cancelled:
+            if (timedOut)
+                throw timedOutError();
             throw CancelledError();
         case HttpExchange::Ending::Failed:
             throw SystemError(exchange->failure());

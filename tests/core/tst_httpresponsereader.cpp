@@ -151,6 +151,14 @@ private Q_SLOTS:
         row("endless status line", "HTTP/1.1 200 " + QByteArray(70000, 'x'), u"head too large"_s);
         row("endless header lines", ok + QByteArray("X-Filler: xxxxxxxxxxxxxxxxxxxx\r\n").repeated(3000),
             u"head too large"_s);
+        row("as many header fields as allowed",
+            ok + QByteArray("a:\r\n").repeated(HttpResponseReader::maxHeaderFields - 1) +
+                "Content-Length: 2\r\n\r\nok",
+            u"200 ok"_s);
+        row("one header field too many",
+            ok + QByteArray("a:\r\n").repeated(HttpResponseReader::maxHeaderFields) +
+                "Content-Length: 2\r\n\r\nok",
+            u"head too large"_s);
         row("endless interim answers", QByteArray("HTTP/1.1 100 Continue\r\n\r\n").repeated(3000),
             u"head too large"_s);
 
