@@ -2,12 +2,11 @@
 
 #include "CancelledError.h"
 #include "Endpoints.h"
+#include "HttpExchange.h"
 #include "SystemError.h"
 
-#include <QCoro/QCoroNetworkReply>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QCoro/QCoroSignal>
+#include <QObject>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QTimer>
@@ -15,6 +14,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <optional>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -26,14 +26,6 @@ struct DeleteLater {
     void operator()(QObject* object) const { object->deleteLater(); }
 };
 
-// What the reply's signal handlers learn while the coroutine waits for the reply to finish.
-struct ReplyState {
-    qint64 cap = 0;
-    QByteArray body;
-    bool tooLarge = false;
-    bool timedOut = false;
-};
-
 int timeoutMilliseconds(double seconds)
 {
     if (std::isnan(seconds) || seconds <= 0)
@@ -41,52 +33,63 @@ int timeoutMilliseconds(double seconds)
     return int(std::min(std::ceil(seconds * 1000), double(INT_MAX)));
 }
 
-bool isTransportFailure(QNetworkReply::NetworkError error)
-{
-    // Below 200: connection and proxy failures; the protocol codes mean the answer could not be read.
-    return (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied) ||
-           error == QNetworkReply::ProtocolUnknownError || error == QNetworkReply::ProtocolFailure;
-}
-
 SystemError timedOutError()
 {
     return SystemError(u"Превышено время ожидания ответа сервера."_s);
 }
 
-SystemError transportError(const QNetworkReply& reply)
+bool isWebAddress(const QUrl& url)
 {
-    switch (reply.error()) {
-    case QNetworkReply::HostNotFoundError:
-        return SystemError(u"Сервер не найден. Проверьте подключение к интернету."_s);
-    case QNetworkReply::ConnectionRefusedError:
-        return SystemError(u"Сервер отклонил подключение."_s);
-    case QNetworkReply::TimeoutError:
-        return timedOutError();
-    case QNetworkReply::SslHandshakeFailedError:
-        return SystemError(u"Не удалось установить защищённое соединение с сервером."_s);
-    case QNetworkReply::RemoteHostClosedError:
-        return SystemError(u"Сервер неожиданно закрыл соединение."_s);
-    case QNetworkReply::InsecureRedirectError:
-        return SystemError(u"Сервер перенаправил запрос на незащищённый адрес."_s);
-    case QNetworkReply::TooManyRedirectsError:
-        return SystemError(u"Сервер перенаправил запрос слишком много раз."_s);
-    default:
-        return SystemError(reply.errorString());
-    }
+    return url.isValid() && (url.scheme() == u"http"_s || url.scheme() == u"https"_s) &&
+           !url.host().isEmpty();
 }
 
-// Moves what the reply holds into the body, or gives up on the body once it would pass the cap.
-void takeAvailable(QNetworkReply& reply, ReplyState& state)
+QString serverOf(const QUrl& url)
 {
-    if (state.tooLarge)
-        return;
-    if (state.body.size() + reply.bytesAvailable() > state.cap) {
-        state.tooLarge = true;
-        state.body = QByteArray();
-        reply.abort();
-        return;
-    }
-    state.body += reply.readAll();
+    return url.scheme() + u"://"_s + url.host(QUrl::FullyEncoded) + u':' +
+           QString::number(url.port(url.scheme() == u"https"_s ? 443 : 80));
+}
+
+bool isRedirect(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Where a redirect leads, resolved as browsers resolve it: nothing when the Location fields disagree or
+// do not lead to a web address.
+std::optional<QUrl> redirectTarget(const QUrl& from, const QList<QByteArray>& locations)
+{
+    if (std::any_of(locations.cbegin(), locations.cend(),
+                    [&locations](const QByteArray& location) { return location != locations.first(); }))
+        return std::nullopt;
+    const QUrl location(QString::fromUtf8(locations.first().trimmed()), QUrl::TolerantMode);
+    if (!location.isValid())
+        return std::nullopt;
+    const QUrl target = from.resolved(location);
+    if (!isWebAddress(target))
+        return std::nullopt;
+    return target;
+}
+
+bool isFieldName(const QByteArray& name)
+{
+    static constexpr QByteArrayView others("!#$%&'*+-.^_`|~");
+    return !name.isEmpty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+               others.contains(c);
+    });
+}
+
+bool isFieldValue(const QByteArray& value)
+{
+    return !value.contains('\r') && !value.contains('\n') && !value.contains('\0');
+}
+
+bool hasField(const HttpExchange::Headers& headers, QByteArrayView name)
+{
+    return std::any_of(headers.cbegin(), headers.cend(), [name](const auto& field) {
+        return QByteArrayView(field.first).compare(name, Qt::CaseInsensitive) == 0;
+    });
 }
 
 } // namespace
@@ -97,112 +100,161 @@ NetworkHttpClient::NetworkHttpClient()
 }
 
 NetworkHttpClient::NetworkHttpClient(const QString& extraCertificateAuthorities)
-    : m_manager(std::make_unique<QNetworkAccessManager>())
+    : m_context(std::make_unique<QObject>())
+    , m_sslConfiguration(std::make_unique<QSslConfiguration>(QSslConfiguration::defaultConfiguration()))
 {
     if (extraCertificateAuthorities.isEmpty())
         return;
     // An unreadable file adds nothing: the system's authorities still apply.
     const QList<QSslCertificate> certificates = QSslCertificate::fromPath(
         extraCertificateAuthorities, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
-    if (certificates.isEmpty())
-        return;
-    m_sslConfiguration = std::make_unique<QSslConfiguration>(QSslConfiguration::defaultConfiguration());
     m_sslConfiguration->addCaCertificates(certificates);
 }
 
 NetworkHttpClient::~NetworkHttpClient()
 {
-    // The manager deletes its replies without finishing them, which would leave their coroutines waiting
-    // forever: finish them first, so that each ends with CancelledError.
-    const QList<QNetworkReply*> replies = m_manager->findChildren<QNetworkReply*>(Qt::FindDirectChildrenOnly);
-    for (QNetworkReply* reply : replies)
-        reply->abort();
+    // Cut the exchanges off from the client first: each one cancelled then resumes its request, which finds
+    // the client gone and ends with CancelledError.
+    m_context.reset();
+    const QList<QPointer<HttpExchange>> exchanges = std::exchange(m_exchanges, {});
+    for (const QPointer<HttpExchange>& exchange : exchanges) {
+        if (exchange)
+            exchange->cancel();
+    }
+}
+
+void NetworkHttpClient::enqueue(HttpExchange* exchange, const QString& server)
+{
+    m_exchanges.append(exchange);
+    QObject::connect(exchange, &HttpExchange::finished, m_context.get(),
+                     [this, exchange, server] { exchangeFinished(exchange, server); });
+    if (m_connections.value(server) < maxConnectionsPerServer) {
+        ++m_connections[server];
+        exchange->start();
+    } else {
+        m_waiting[server].append(exchange);
+    }
+}
+
+void NetworkHttpClient::exchangeFinished(HttpExchange* exchange, const QString& server)
+{
+    m_exchanges.removeAll(exchange);
+    if (!exchange->isStarted()) {
+        m_waiting[server].removeAll(exchange);
+        if (m_waiting[server].isEmpty())
+            m_waiting.remove(server);
+        return;
+    }
+    if (--m_connections[server] == 0)
+        m_connections.remove(server);
+    QList<QPointer<HttpExchange>>& waiting = m_waiting[server];
+    while (!waiting.isEmpty() && m_connections.value(server) < maxConnectionsPerServer) {
+        const QPointer<HttpExchange> next = waiting.takeFirst();
+        if (next && next->ending() == HttpExchange::Ending::Running) {
+            ++m_connections[server];
+            next->start();
+        }
+    }
+    if (waiting.isEmpty())
+        m_waiting.remove(server);
 }
 
 QCoro::Task<HttpResponse> NetworkHttpClient::get(HttpRequest request, std::stop_token stop)
 {
     if (stop.stop_requested())
         throw CancelledError();
-
-    QNetworkRequest networkRequest(request.url);
-    networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                                QNetworkRequest::NoLessSafeRedirectPolicy);
-    for (const auto& [name, value] : std::as_const(request.headers))
-        networkRequest.setRawHeader(name, value);
-    if (request.cachePolicy == HttpRequest::CachePolicy::ReloadIgnoringCache) {
-        networkRequest.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
-                                    QNetworkRequest::AlwaysNetwork);
-        networkRequest.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    if (!isWebAddress(request.url))
+        throw SystemError(u"Адрес запроса не поддерживается."_s);
+    HttpExchange::Headers headers = request.headers;
+    for (const auto& [name, value] : std::as_const(headers)) {
+        if (!isFieldName(name) || !isFieldValue(value))
+            throw SystemError(u"Недопустимый заголовок запроса."_s);
     }
-    if (m_sslConfiguration)
-        networkRequest.setSslConfiguration(*m_sslConfiguration);
+    if (request.cachePolicy == HttpRequest::CachePolicy::ReloadIgnoringCache &&
+        !hasField(headers, "cache-control")) {
+        // Caching proxies on the way reload too.
+        headers.append(std::pair<QByteArray, QByteArray>("Cache-Control", "no-cache"));
+        headers.append(std::pair<QByteArray, QByteArray>("Pragma", "no-cache"));
+    }
 
-    // Declared before everything that refers to the reply, so that it is released last.
-    const std::unique_ptr<QNetworkReply, DeleteLater> reply(m_manager->get(networkRequest));
-    QNetworkReply* const raw = reply.get();
+    const QPointer<QObject> alive = m_context.get();
+    const QSslConfiguration tls = *m_sslConfiguration;
+    QPointer<HttpExchange> current;
+    bool timedOut = false;
 
-    auto state = std::make_shared<ReplyState>();
-    state->cap = std::max<qint64>(0, request.maxBodyBytes);
-
-    QObject::connect(raw, &QNetworkReply::metaDataChanged, raw, [raw, state] {
-        if (state->tooLarge || raw->attribute(QNetworkRequest::RedirectionTargetAttribute).isValid())
-            return;
-        bool known = false;
-        const qint64 length = raw->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
-        if (known && length > state->cap) {
-            state->tooLarge = true;
-            raw->abort();
-        }
-    });
-    QObject::connect(raw, &QNetworkReply::readyRead, raw, [raw, state] { takeAvailable(*raw, *state); });
-    // Anything read before a redirect belongs to the answer that was left behind.
-    QObject::connect(raw, &QNetworkReply::redirected, raw, [state] { state->body.clear(); });
-
-    // The transfer time-out of Qt restarts with every byte; the request's time-out covers it whole.
+    // One deadline for the whole request, redirects included.
     QTimer deadline;
     deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, raw, [raw, state] {
-        state->timedOut = true;
-        raw->abort();
+    QObject::connect(&deadline, &QTimer::timeout, &deadline, [&timedOut, &current] {
+        timedOut = true;
+        if (current)
+            current->cancel();
     });
     deadline.start(timeoutMilliseconds(request.timeout));
 
-    // Runs on the stopping thread; the reply outlives this callback, so posting to it is safe.
-    const std::stop_callback onStop(stop, [raw] {
+    // Runs on the stopping thread; the deadline lives as long as this callback, and a call posted to it
+    // is dropped once it is gone.
+    const std::stop_callback onStop(stop, [&deadline, &current] {
         QMetaObject::invokeMethod(
-            raw, [raw] { raw->abort(); }, Qt::QueuedConnection);
+            &deadline,
+            [&current] {
+                if (current)
+                    current->cancel();
+            },
+            Qt::QueuedConnection);
     });
 
-    if (!raw->isFinished())
-        co_await raw;
-    // `this` may be gone from here on: the client finishes its replies when it is destroyed.
-    deadline.stop();
+    QUrl url = request.url;
+    for (int redirects = 0;; ++redirects) {
+        const std::unique_ptr<HttpExchange, DeleteLater> exchange(
+            new HttpExchange(url, headers, request.maxBodyBytes, tls));
+        current = exchange.get();
+        enqueue(exchange.get(), serverOf(url));
+        if (exchange->ending() == HttpExchange::Ending::Running)
+            co_await qCoro(exchange.get(), &HttpExchange::finished);
+        // `this` may be gone from here on: check `alive` first.
+        if (!alive || stop.stop_requested())
+            throw CancelledError();
+        switch (exchange->ending()) {
+        case HttpExchange::Ending::Running:
+        case HttpExchange::Ending::Cancelled:
+            if (timedOut)
+                throw timedOutError();
+            throw CancelledError();
+        case HttpExchange::Ending::Failed:
+            throw SystemError(exchange->failure());
+        case HttpExchange::Ending::Answered:
+            break;
+        }
 
-    if (stop.stop_requested())
-        throw CancelledError();
-    if (state->timedOut)
-        throw timedOutError();
+        HttpResponseReader& answer = exchange->reader();
+        const QList<QByteArray> locations = answer.headerValues("location");
+        // A redirect without a Location is an answer like any other.
+        if (isRedirect(answer.status()) && !locations.isEmpty()) {
+            const std::optional<QUrl> target = redirectTarget(url, locations);
+            if (!target)
+                throw SystemError(u"Сервер перенаправил запрос по недопустимому адресу."_s);
+            if (url.scheme() == u"https"_s && target->scheme() == u"http"_s)
+                throw SystemError(u"Сервер перенаправил запрос на незащищённый адрес."_s);
+            if (redirects == maxRedirects)
+                throw SystemError(u"Сервер перенаправил запрос слишком много раз."_s);
+            // Credentials stay with the server they were meant for.
+            if (serverOf(*target) != serverOf(url)) {
+                headers.removeIf([](const auto& field) {
+                    return field.first.compare("authorization", Qt::CaseInsensitive) == 0 ||
+                           field.first.compare("cookie", Qt::CaseInsensitive) == 0;
+                });
+            }
+            url = *target;
+            continue;
+        }
 
-    HttpResponse response;
-    const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid())
-        response.status = status.toInt();
-    if (state->tooLarge) {
-        response.bodyTooLarge = true;
+        HttpResponse response;
+        response.status = answer.status();
+        response.bodyTooLarge = answer.bodyTooLarge();
+        response.body = answer.takeBody();
         co_return response;
     }
-    if (raw->error() == QNetworkReply::OperationCanceledError)
-        throw CancelledError();
-    if (isTransportFailure(raw->error()) || (!response.status && raw->error() != QNetworkReply::NoError))
-        throw transportError(*raw);
-
-    takeAvailable(*raw, *state);
-    if (state->tooLarge) {
-        response.bodyTooLarge = true;
-        co_return response;
-    }
-    response.body = std::move(state->body);
-    co_return response;
 }
 
 } // namespace mirvo

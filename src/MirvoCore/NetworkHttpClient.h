@@ -2,19 +2,30 @@
 
 #include "HttpClient.h"
 
+#include <QHash>
+#include <QList>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
 
-class QNetworkAccessManager;
+class QObject;
 class QSslConfiguration;
 
 namespace mirvo {
 
-// The real HTTP client: one QNetworkAccessManager, used only on the thread that created the client.
-// Requests still running when the client is destroyed end with CancelledError.
+class HttpExchange;
+
+// The real HTTP client, used only on the thread that created it. Each request goes over a connection of its
+// own (HTTP/1.1, or HTTPS), with at most maxConnectionsPerServer at a time to one server; redirects are
+// followed as a browser follows them. Whatever a server sends, a request holds no more than a bounded header,
+// a bounded socket buffer and the body up to its cap. Requests still running when the client is destroyed
+// end with CancelledError.
 class NetworkHttpClient final : public HttpClient {
 public:
+    static constexpr int maxConnectionsPerServer = 6;
+    static constexpr int maxRedirects = 20;
+
     // Trusts the extra certificate authorities of Endpoints::current() besides the system's.
     NetworkHttpClient();
     // `extraCertificateAuthorities` names a PEM file of certificate authorities to trust besides the
@@ -28,8 +39,14 @@ public:
     QCoro::Task<HttpResponse> get(HttpRequest request, std::stop_token stop) override;
 
 private:
-    std::unique_ptr<QNetworkAccessManager> m_manager;
+    void enqueue(HttpExchange* exchange, const QString& server);
+    void exchangeFinished(HttpExchange* exchange, const QString& server);
+
+    std::unique_ptr<QObject> m_context; // gone with the client, and the client's connections with it
     std::unique_ptr<QSslConfiguration> m_sslConfiguration;
+    QList<QPointer<HttpExchange>> m_exchanges;
+    QHash<QString, int> m_connections; // open, by server
+    QHash<QString, QList<QPointer<HttpExchange>>> m_waiting;
 };
 
 } // namespace mirvo

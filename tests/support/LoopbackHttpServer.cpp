@@ -1,11 +1,14 @@
 #include "LoopbackHttpServer.h"
 
 #include <QFile>
+#include <QMutexLocker>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTimer>
+
+#include <zlib.h>
 
 #include <algorithm>
 
@@ -19,6 +22,28 @@ constexpr qint64 streamChunkBytes = 64 * 1024;
 constexpr qint64 maximumQueuedBytes = 4 * streamChunkBytes;
 constexpr qint64 trickleChunkBytes = 64;
 constexpr qsizetype maximumHeadBytes = 64 * 1024;
+
+// One block of header lines, each "X-Filler-NNNNN: xxx...\r\n", 64 bytes long.
+const QByteArray& headerLineBlock()
+{
+    static const QByteArray block = [] {
+        QByteArray lines;
+        for (int i = 0; lines.size() < streamChunkBytes; ++i) {
+            QByteArray line = "X-Filler-" + QByteArray::number(i).rightJustified(5, '0') + ": ";
+            line += QByteArray(62 - line.size(), 'x') + "\r\n";
+            lines += line;
+        }
+        return lines.left(streamChunkBytes);
+    }();
+    return block;
+}
+
+// What the socket has yet to send; over TLS what it has encrypted already counts too.
+qint64 queuedBytes(QTcpSocket* socket)
+{
+    const auto* secure = qobject_cast<QSslSocket*>(socket);
+    return socket->bytesToWrite() + (secure ? secure->encryptedBytesToWrite() : 0);
+}
 
 QByteArray reasonPhrase(int status)
 {
@@ -89,37 +114,61 @@ QByteArray LoopbackHttpServer::Request::header(const QByteArray& name) const
 LoopbackHttpServer::LoopbackHttpServer(Scheme scheme, QObject* parent)
     : QObject(parent)
     , m_scheme(scheme)
-    , m_server(scheme == Scheme::Https ? std::make_unique<TlsServer>() : std::make_unique<QTcpServer>())
+    , m_context(new QObject)
 {
-    connect(m_server.get(), &QTcpServer::newConnection, this, &LoopbackHttpServer::accept);
-    m_server->listen(QHostAddress::LocalHost);
+    m_context->moveToThread(&m_thread);
+    connect(&m_thread, &QThread::finished, m_context, &QObject::deleteLater);
+    m_thread.start();
+    QMetaObject::invokeMethod(
+        m_context,
+        [this] {
+            m_server = m_scheme == Scheme::Https ? new TlsServer : new QTcpServer;
+            m_server->setParent(m_context);
+            connect(m_server, &QTcpServer::newConnection, m_server, [this] { accept(); });
+            if (m_server->listen(QHostAddress::LocalHost))
+                m_port = m_server->serverPort();
+        },
+        Qt::BlockingQueuedConnection);
 }
 
 LoopbackHttpServer::~LoopbackHttpServer()
 {
-    // The sockets are children of the server; forget them before they go.
-    const QList<QTcpSocket*> sockets = m_connections.keys();
-    m_connections.clear();
-    for (QTcpSocket* socket : sockets) {
-        socket->disconnect(this);
-        socket->abort();
-    }
+    QMetaObject::invokeMethod(
+        m_context,
+        [this] {
+            // The sockets are children of the server; forget them before they go.
+            const QList<QTcpSocket*> sockets = m_connections.keys();
+            m_connections.clear();
+            for (QTcpSocket* socket : sockets) {
+                socket->disconnect();
+                socket->abort();
+            }
+            delete m_server;
+        },
+        Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
 }
 
 bool LoopbackHttpServer::isListening() const
 {
-    return m_server->isListening();
+    return m_port != 0;
 }
 
 quint16 LoopbackHttpServer::port() const
 {
-    return m_server->serverPort();
+    return m_port;
+}
+
+QList<LoopbackHttpServer::Request> LoopbackHttpServer::requests() const
+{
+    const QMutexLocker locker(&m_mutex);
+    return m_requests;
 }
 
 int LoopbackHttpServer::connectionsInUse() const
 {
-    return int(std::count_if(m_connections.cbegin(), m_connections.cend(),
-                             [](const Connection& connection) { return connection.answered; }));
+    return m_connectionsInUse;
 }
 
 QUrl LoopbackHttpServer::url(const QString& target) const
@@ -130,6 +179,7 @@ QUrl LoopbackHttpServer::url(const QString& target) const
 
 void LoopbackHttpServer::setRoute(const QByteArray& target, Route route)
 {
+    const QMutexLocker locker(&m_mutex);
     m_routes.insert(target, std::move(route));
 }
 
@@ -150,6 +200,30 @@ quint16 LoopbackHttpServer::closedPort()
     return port;
 }
 
+QByteArray LoopbackHttpServer::gzip(const QByteArray& data, qint64 times)
+{
+    z_stream stream{};
+    // 16 over the window bits asks for a gzip wrapper.
+    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        return {};
+    QByteArray output;
+    char buffer[64 * 1024];
+    for (qint64 round = 0; round <= times; ++round) {
+        const bool last = round == times;
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+        stream.avail_in = last ? 0 : uInt(data.size());
+        int result = Z_OK;
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(buffer);
+            stream.avail_out = sizeof buffer;
+            result = deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
+            output.append(buffer, qsizetype(sizeof buffer - stream.avail_out));
+        } while (stream.avail_out == 0 || (last && result != Z_STREAM_END));
+    }
+    deflateEnd(&stream);
+    return output;
+}
+
 QString LoopbackHttpServer::certificateAuthorityPath()
 {
     return QStringLiteral(DATA_DIR "/tls/ca.pem");
@@ -159,14 +233,17 @@ void LoopbackHttpServer::accept()
 {
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         m_connections.insert(socket, Connection{});
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
-        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { read(socket); });
+        const auto streamOn = [this, socket] {
             // A trickle goes at its own pace, not as fast as the client reads.
             if (m_connections.value(socket).intervalMs == 0)
                 stream(socket);
-        });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            m_connections.remove(socket);
+        };
+        connect(socket, &QTcpSocket::bytesWritten, socket, streamOn);
+        if (auto* secure = qobject_cast<QSslSocket*>(socket))
+            connect(secure, &QSslSocket::encryptedBytesWritten, socket, streamOn);
+        connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
+            forget(socket);
             socket->deleteLater();
         });
         read(socket);
@@ -191,6 +268,7 @@ void LoopbackHttpServer::read(QTcpSocket* socket)
         return;
     }
     found->answered = true;
+    m_peakConnectionsInUse = std::max(m_peakConnectionsInUse.load(), ++m_connectionsInUse);
 
     const QList<QByteArray> lines = found->received.left(end).split('\n');
     const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
@@ -202,16 +280,16 @@ void LoopbackHttpServer::read(QTcpSocket* socket)
         if (colon > 0)
             request.headers.append({lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed()});
     }
-    m_requests.append(request);
-
     const QByteArray path = request.target.left(request.target.indexOf('?'));
-    Route route;
-    if (auto exact = m_routes.constFind(request.target); exact != m_routes.cend())
-        route = *exact;
-    else if (auto byPath = m_routes.constFind(path); byPath != m_routes.cend())
-        route = *byPath;
-    else
-        route = Route::answering(404, "not found", {{"Content-Type", "text/plain"}});
+    Route route = Route::answering(404, "not found", {{"Content-Type", "text/plain"}});
+    {
+        const QMutexLocker locker(&m_mutex);
+        m_requests.append(request);
+        if (auto exact = m_routes.constFind(request.target); exact != m_routes.cend())
+            route = *exact;
+        else if (auto byPath = m_routes.constFind(path); byPath != m_routes.cend())
+            route = *byPath;
+    }
 
     if (route.delayMs > 0)
         QTimer::singleShot(route.delayMs, socket, [this, socket, route] { answer(socket, route); });
@@ -225,8 +303,20 @@ void LoopbackHttpServer::answer(QTcpSocket* socket, const Route& route)
     if (found == m_connections.end())
         return;
 
+    if (route.raw) {
+        socket->write(*route.raw);
+        socket->disconnectFromHost();
+        return;
+    }
     QByteArray head =
         "HTTP/1.1 " + QByteArray::number(route.status) + ' ' + reasonPhrase(route.status) + "\r\n";
+    if (route.headerLineBytes) {
+        found->remaining = *route.headerLineBytes;
+        found->headerLines = true;
+        socket->write(head);
+        stream(socket);
+        return;
+    }
     for (const auto& [name, value] : route.headers)
         head += name + ": " + value + "\r\n";
     if (route.streamedBytes) {
@@ -249,15 +339,25 @@ void LoopbackHttpServer::answer(QTcpSocket* socket, const Route& route)
     socket->disconnectFromHost();
 }
 
+void LoopbackHttpServer::forget(QTcpSocket* socket)
+{
+    const auto found = m_connections.constFind(socket);
+    if (found == m_connections.cend())
+        return;
+    if (found->answered)
+        --m_connectionsInUse;
+    m_connections.erase(found);
+}
+
 void LoopbackHttpServer::stream(QTcpSocket* socket)
 {
     auto found = m_connections.find(socket);
     if (found == m_connections.end() || !found->answered || found->remaining <= 0)
         return;
     const bool trickle = found->intervalMs > 0;
-    while (found->remaining > 0 && socket->bytesToWrite() < maximumQueuedBytes) {
+    while (found->remaining > 0 && queuedBytes(socket) < maximumQueuedBytes) {
         const qint64 size = std::min(found->remaining, trickle ? trickleChunkBytes : streamChunkBytes);
-        const QByteArray data(size, 'x');
+        const QByteArray data = found->headerLines ? headerLineBlock().left(size) : QByteArray(size, 'x');
         if (found->chunked)
             socket->write(QByteArray::number(size, 16) + "\r\n" + data + "\r\n");
         else
@@ -272,7 +372,11 @@ void LoopbackHttpServer::stream(QTcpSocket* socket)
             break;
         }
     }
-    if (found->remaining == 0) {
+    if (found->remaining == 0 && found->headerLines) {
+        // Only a client that reads on and on gets this far: it does end, but says nothing.
+        socket->write("\r\n");
+        socket->disconnectFromHost();
+    } else if (found->remaining == 0) {
         if (found->chunked)
             socket->write("0\r\n\r\n");
         socket->disconnectFromHost();
