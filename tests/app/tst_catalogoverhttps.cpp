@@ -51,7 +51,7 @@ private:
 void tst_CatalogOverHttps::initTestCase()
 {
     QVERIFY(m_server.isListening());
-    const QString base = m_server.url(u"/"_s).toString(QUrl::StripTrailingSlash);
+    const QString base = u"https://127.0.0.1:%1"_s.arg(m_server.port());
     const QJsonObject endpoints{
         {u"gitHubRawContent"_s, QString(base + u"/raw"_s)},
         {u"gitHubApi"_s, QString(base + u"/api"_s)},
