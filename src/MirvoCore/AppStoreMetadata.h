@@ -51,6 +51,11 @@ public:
     QCoro::Task<std::optional<QList<StoreApp>>> lookup(QStringList ids, QString country,
                                                        std::stop_token stop = {}) const;
 
+    // The App Store ID of the app with `bundleID` in the first of `countries` whose storefront knows it;
+    // none when none does or the service cannot be asked.
+    QCoro::Task<std::optional<QString>> storeIDForBundleID(QString bundleID, QStringList countries,
+                                                           std::stop_token stop = {}) const;
+
     static QList<StoreApp> decode(const QByteArray& data);
     static QList<CatalogApp> confirmedUnavailable(const QList<CatalogApp>& apps,
                                                   const QSet<QString>& verifiedIDs,

@@ -83,11 +83,11 @@ QString LocalStore::toolsPath() const
     return childPath(m_root, u"Tools"_s);
 }
 
-QString LocalStore::destination(const QString& name) const
+QString LocalStore::destination(const QString& name, const QString& suffix) const
 {
     static const QRegularExpression forbidden(u"[^\\p{L}\\p{N}._ -]"_s,
                                               QRegularExpression::UseUnicodePropertiesOption);
-    QString fileName = name;
+    QString fileName = name + suffix;
     fileName.replace(forbidden, u"_"_s);
     if (fileName.isEmpty())
         fileName = u"IPA"_s;

@@ -24,8 +24,9 @@ public:
     QString packagesPath() const;
     QString toolsPath() const;
 
-    // The file an IPA of the app called `name` is downloaded to.
-    QString destination(const QString& name) const;
+    // The file an IPA of the app called `name` is downloaded to; `suffix` follows the name (a batch adds
+    // " — " and the app's ID). A name too long for a file name is shortened, never the suffix.
+    QString destination(const QString& name, const QString& suffix = {}) const;
 
     void saveCatalog(const QByteArray& data, const std::optional<QDateTime>& updatedAt) const;
     // Nothing when no copy is saved; a saved file that cannot be read, or is no regular file within its
