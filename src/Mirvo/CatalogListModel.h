@@ -37,6 +37,8 @@ public:
     // The same IDs in the same order only update the rows (an enrichment); anything else replaces them.
     void setApps(const QList<CatalogApp>& apps);
 
+    // The whole catalog, in the order of the list it came from.
+    const QList<CatalogApp>& catalogApps() const { return m_apps; }
     const QSet<QString>& selectedIDs() const { return m_selectedIDs; }
     void setSelectedIDs(const QSet<QString>& ids);
 

@@ -15,6 +15,7 @@ namespace mirvo {
 
 OperationState::OperationState(AppModel& root)
     : QObject(&root)
+    , m_root(root)
 {
 }
 

@@ -6,12 +6,16 @@
 #include "OptionalNumber.h"
 #include "TaskHandle.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QtQml/qqmlregistration.h>
 
+#include <QCoro/QCoroTask>
+
 #include <functional>
 #include <optional>
+#include <stop_token>
 
 namespace mirvo {
 
@@ -71,6 +75,23 @@ public:
     const std::optional<InstallRequest>& request() const { return m_request; }
     void setRequest(const std::optional<InstallRequest>& request);
 
+    // The install sheet's openers: the App Store action of a catalog row and of a popular-app tile, and
+    // "Установить по ID". Each does nothing unless the identifier reads and a download may start.
+    Q_INVOKABLE void requestCatalogApp(const QString& catalogAppID);
+    Q_INVOKABLE void requestTopApp(const QString& topAppID);
+    Q_INVOKABLE void chooseStoreID(const QString& text);
+    Q_INVOKABLE void closeRequest() { setRequest(std::nullopt); }
+    // False when busy or signed out; signed out opens the Apple ID sheet.
+    bool prepareStoreDownload();
+    // False when signed out, opening the Apple ID sheet; never looks at `busy`.
+    bool prepareInstallation();
+
+    // Downloads the request's app into Packages and, with `install`, installs it on the iPhone selected
+    // now. Returns at once; the outcome arrives as a notice or an alert.
+    Q_INVOKABLE void perform(const mirvo::InstallRequest& request, bool install);
+    // The same for every selected catalog app, one after another in catalog order.
+    Q_INVOKABLE void performSelectedCatalogApps(bool install);
+
     const TaskHandle& task() const { return m_task; }
     void setTask(TaskHandle task);
     // The user's stop: says so in the stage line and cancels the running task.
@@ -98,6 +119,23 @@ Q_SIGNALS:
     void requestChanged();
 
 private:
+    void openRequest(const QString& name, const QString& identifierText,
+                     const std::optional<QString>& catalogAppID, bool storeIDOnly = false);
+    // Clears the progress of the app about to be processed.
+    void resetProgress(ProgressStage stage);
+    void finish();
+    QCoro::Task<> runSingle(InstallRequest request, bool install, std::optional<Device> device,
+                            std::stop_token stop);
+    QCoro::Task<> runBatch(QList<CatalogApp> apps, bool install, std::optional<Device> device,
+                           std::stop_token stop);
+    // Downloads `identifier` to `destination` unless a file is there already, then installs it on `device`.
+    QCoro::Task<> downloadAndInstall(AppIdentifier identifier, QString destination,
+                                     std::optional<Device> device, QString installStage,
+                                     std::stop_token stop);
+    // A bundle ID becomes the store ID a storefront gives for it, so that ipatool needs no storefront of
+    // its own to find the app.
+    QCoro::Task<AppIdentifier> resolved(AppIdentifier identifier, std::stop_token stop);
+
     // Runs `apply` on the GUI thread if this object still exists by then. Callable from any thread.
     using Update = std::function<void(OperationState&)>;
     std::function<void(Update)> guiThreadHop();
@@ -112,6 +150,7 @@ private:
     }
     InstallRequest requestForQml() const { return m_request.value_or(InstallRequest{}); }
 
+    AppModel& m_root;
     bool m_busy = false;
     QString m_title;
     QString m_stage;

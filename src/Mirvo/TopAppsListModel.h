@@ -32,6 +32,7 @@ public:
     bool rowMatches(int row, const QString& normalizedQuery) const override;
 
     void setApps(const QList<TopApp>& apps);
+    const QList<TopApp>& topApps() const { return m_apps; }
 
 private:
     QList<TopApp> m_apps;

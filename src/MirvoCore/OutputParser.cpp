@@ -30,7 +30,8 @@ QRegularExpression compiled(const QString& pattern, QRegularExpression::PatternO
 const QRegularExpression& transferPattern()
 {
     static const QRegularExpression expression = compiled(
-        u"(?i)([0-9]+(?:[.,][0-9]+)?)([kmgtpe]?i?b|bytes?)?\\s*/\\s*([0-9]+(?:[.,][0-9]+)?)([kmgtpe]?i?b|bytes?)"_s,
+        // ipatool puts a space between a number and its unit: "(12/100 MB, 5.2 MB/s)".
+        u"(?i)([0-9]+(?:[.,][0-9]+)?)(?:[ \\t]?([kmgtpe]?i?b|bytes?)\\b)?\\s*/\\s*([0-9]+(?:[.,][0-9]+)?)[ \\t]?([kmgtpe]?i?b|bytes?)\\b"_s,
         QRegularExpression::UseUnicodePropertiesOption);
     return expression;
 }

@@ -158,7 +158,13 @@ private Q_SLOTS:
         row("transfer: 120/100kb takes the total unit, capped", Transfer, u"120/100kb"_s, u"100000/100000"_s);
         row("transfer: 5/0MB", Transfer, u"5/0MB"_s, none);
         row("transfer: total unit required", Transfer, u"5MB/10"_s, none);
-        row("transfer: spaces before units", Transfer, u"3.5 MB / 10 MB"_s, none);
+        row("transfer: spaces before units", Transfer, u"3.5 MB / 10 MB"_s, u"3500000/10000000"_s);
+        row("transfer: ipatool's bar", Transfer,
+            u"\rdownloading  12% |████      | (12/100 MB, 5.2 MB/s) "_s, u"12000000/100000000"_s);
+        row("transfer: ipatool's bar, mixed units", Transfer, u"| (512 kB/100 MB, 5.2 MB/s) "_s,
+            u"512000/100000000"_s);
+        row("transfer: a rate is no total", Transfer, u"(5.2 MB/s)"_s, none);
+        row("transfer: a word after the number is no unit", Transfer, u"5 bits/10 MB"_s, none);
         row("transfer: mixed units", Transfer, u"512kB/100MB"_s, u"512000/100000000"_s);
         row("transfer: last match", Transfer, u"1MB/10MB then 2MB/10MB"_s, u"2000000/10000000"_s);
         row("transfer: byte words, any case", Transfer, u"7Bytes/10B"_s, u"7/10"_s);
