@@ -20,10 +20,13 @@ public:
     ProgressLog(OperationState& operation, const std::optional<double>& (OperationState::*read)() const,
                 void (OperationState::*changed)())
     {
-        QObject::connect(&operation, changed, &operation,
+        QObject::connect(&operation, changed, &m_context,
                          [this, &operation, read] { values.append((operation.*read)().value_or(-1)); });
     }
     QList<double> values;
+
+private:
+    QObject m_context; // the connection ends with the log
 };
 
 } // namespace
@@ -140,7 +143,8 @@ void tst_AppOperation::installsOnTheDeviceCapturedAtTheStart()
     OperationState& operation = m_fixture->operation();
     ProgressLog install(operation, &OperationState::installProgress, &OperationState::installProgressChanged);
     std::optional<std::optional<double>> installAtStart;
-    connect(&operation, &OperationState::progressStageChanged, this, [&] {
+    QObject context; // the connection ends with this test
+    connect(&operation, &OperationState::progressStageChanged, &context, [&] {
         if (operation.progressStage() == Stage::Install)
             installAtStart = operation.installProgress();
     });
