@@ -60,9 +60,12 @@ void OperationState::performSelectedCatalogApps(bool install)
     setActiveCatalogAppID({});
     resetProgress(ProgressStage::None);
     setBatchProgress(BatchInstallProgress{1, int(batch.size()), 0, 0});
-    setTask(TaskHandle::start([this, batch, install, device](std::stop_token stop) {
+    TaskHandle task = TaskHandle::start([this, batch, install, device](std::stop_token stop) {
         return runBatch(batch, install, device, stop);
-    }));
+    });
+    // Packages already in place and nothing to install: the task may have ended already.
+    if (m_busy)
+        setTask(std::move(task));
 }
 
 QCoro::Task<> OperationState::runBatch(QList<CatalogApp> apps, bool install, std::optional<Device> device,

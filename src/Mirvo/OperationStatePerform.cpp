@@ -101,9 +101,12 @@ void OperationState::perform(const InstallRequest& request, bool install)
     setActiveCatalogAppID(request.catalogAppID.value_or(QString()));
     setBusy(true);
     m_root.setNotice({}, false);
-    setTask(TaskHandle::start([this, request, install, device](std::stop_token stop) {
+    TaskHandle task = TaskHandle::start([this, request, install, device](std::stop_token stop) {
         return runSingle(request, install, device, stop);
-    }));
+    });
+    // A package already in place and nothing to install: the task may have ended already.
+    if (m_busy)
+        setTask(std::move(task));
 }
 
 void OperationState::resetProgress(ProgressStage stage)
