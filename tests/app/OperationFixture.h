@@ -2,6 +2,7 @@
 
 #include "AppModel.h"
 #include "ChildProcesses.h"
+#include "HttpClient.h"
 #include "TestEnvironment.h"
 
 #include <QDir>
@@ -24,10 +25,11 @@ inline Device fakePhone(bool ready = true)
 // logged. The environment variables that steer the fakes are cleared again when it goes.
 class OperationFixture {
 public:
-    OperationFixture()
+    explicit OperationFixture(std::shared_ptr<HttpClient> http = {})
     {
         m_dir = std::make_unique<TemporaryDataDirectory>();
         AppModelEnvironment environment = modelEnvironment(*m_dir);
+        environment.http = std::move(http);
         installFakeTools(environment, {QStringLiteral("ipatool"), QStringLiteral("ios")});
         m_model = std::make_unique<AppModel>(std::move(environment));
         qputenv("MIRVO_FAKE_LOG", logPath().toUtf8());

@@ -45,6 +45,8 @@ private Q_SLOTS:
     void stopDuringTheDownload();
     void failingToolEndsInTheFriendlyAlert();
     void guards();
+    void bundleIDs_data();
+    void bundleIDs();
     void sheetOpeners_data();
     void sheetOpeners();
 
@@ -237,6 +239,54 @@ void tst_AppOperation::guards()
     QCOMPARE(operation.task().serial(), running);
     QCOMPARE(operation.title(), u"Приложение"_s);
     operation.stop();
+}
+
+void tst_AppOperation::bundleIDs_data()
+{
+    QTest::addColumn<QString>("ruAnswer"); // the store ID the storefront gives, empty for none
+    QTest::addColumn<QString>("usAnswer");
+    QTest::addColumn<QByteArray>("offeredToTheAccount"); // bundle IDs the account's own storefront offers
+    QTest::addColumn<QString>("expectedArguments");
+    QTest::addColumn<bool>("succeeds");
+
+    QTest::newRow("the Russian storefront knows it")
+        << u"100009"_s << QString() << QByteArray() << u"--app-id 100009"_s << true;
+    QTest::newRow("only the fallback storefront knows it")
+        << QString() << u"100010"_s << QByteArray() << u"--app-id 100010"_s << true;
+    QTest::newRow("no storefront knows it, the account's does")
+        << QString() << QString() << "ru.example.app"_ba << u"--bundle-identifier ru.example.app"_s << true;
+    QTest::newRow("nobody knows it") << QString() << QString() << QByteArray()
+                                     << u"--bundle-identifier ru.example.app"_s << false;
+}
+
+void tst_AppOperation::bundleIDs()
+{
+    QFETCH(QString, ruAnswer);
+    QFETCH(QString, usAnswer);
+    QFETCH(QByteArray, offeredToTheAccount);
+    QFETCH(QString, expectedArguments);
+    QFETCH(bool, succeeds);
+
+    auto http = std::make_shared<test::FakeHttpClient>([&](const HttpRequest& request) {
+        const QUrlQuery query(request.url);
+        const QString id = query.queryItemValue(u"country"_s) == u"ru"_s ? ruAnswer : usAnswer;
+        if (request.url.path() != u"/lookup"_s ||
+            query.queryItemValue(u"bundleId"_s) != u"ru.example.app"_s || id.isEmpty())
+            return test::FakeHttpClient::ok(R"({"resultCount":0,"results":[]})"_ba);
+        return test::FakeHttpClient::ok(R"({"results":[{"trackId":)"_ba + id.toUtf8() + "}]}");
+    });
+    m_fixture.reset();
+    m_fixture = std::make_unique<test::OperationFixture>(http);
+    qputenv("MIRVO_FAKE_STOREFRONT_BUNDLES", offeredToTheAccount);
+    OperationState& operation = m_fixture->operation();
+    operation.perform(m_fixture->request(u"По бандлу"_s, u"ru.example.app"_s), false);
+    QVERIFY(m_fixture->waitUntilIdle());
+
+    const QStringList downloads = m_fixture->calls().filter(u"ipatool download"_s);
+    QCOMPARE(downloads.size(), 1);
+    QVERIFY2(downloads.constFirst().contains(expectedArguments), qPrintable(downloads.constFirst()));
+    QCOMPARE(m_fixture->model().alert().isEmpty(), succeeds);
+    QCOMPARE(m_fixture->packageFiles(), succeeds ? QStringList{u"По бандлу.ipa"_s} : QStringList{});
 }
 
 void tst_AppOperation::sheetOpeners_data()
