@@ -297,6 +297,14 @@ private Q_SLOTS:
         row("empty IPA", "download", "empty-ipa", emptyIPA, 1);
         row("licence required", "download", "license-required",
             u"command failed: Apple не разрешает скачать это приложение"_s, 1);
+        row("removed app, platform lookup", "download", "platform-lookup",
+            u"command failed: Эта версия IPATool не может скачать приложение, удалённое из App Store."_s, 1);
+        row("download blocked after the licence", "download", "download-blocked",
+            u"command failed: Apple выдала лицензию, но не отдаёт это приложение в вашем регионе."_s, 1);
+        row("Apple answers 500", "download", "apple-500",
+            u"command failed: Серверы Apple сейчас не отвечают."_s, 1);
+        row("Apple rate-limits", "download", "rate-limited",
+            u"command failed: Серверы Apple сейчас не отвечают."_s, 1);
         row("download stopped", "download", "stalled", u"cancelled"_s, 1);
         row("usbmuxd not running, install", "install", "no-usbmuxd", usbmuxdDown, 1);
         row("iPhone unplugged, its words in the file name", "install", "no-devices",

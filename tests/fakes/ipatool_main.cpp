@@ -7,6 +7,15 @@
 //                      once it has read the password
 //   license-required   download fails with "license is required"
 //   token-expired      download fails with "password token is expired"
+//   platform-lookup    download fails the way ipatool 2.6 fails for an app removed from the store: "failed to
+//                      resolve latest iOS version for redownload: app <ID> in storefront RU (catalogs:
+//                      enterprisestore, iphone, ipad): platform version lookup returned no app"
+//   download-blocked   download fails with "app is not available for download in your region/storefront
+//                      (license was granted but download was blocked)"
+//   apple-500          download fails with "failed to send http request: unexpected response from Apple (HTTP
+//                      500): empty or non-plist body"
+//   rate-limited       download fails with "failed to send http request: rate limited by Apple (HTTP 429):
+//                      Too Many Requests"
 //   signed-out         auth info and auth revoke fail: nothing is stored in the keyring
 //   slow-progress      download takes about three seconds, growing its file step by step
 //   stalled            download writes part of the file, then hangs forever
@@ -276,6 +285,17 @@ int authLogin(const QStringList& args)
     return 0;
 }
 
+bool isDigits(const QString& text)
+{
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return false;
+    }
+    return true;
+}
+
 // Sizes the way the progress bar prints them: base 1024, a space before the unit.
 std::pair<QString, QString> humanSize(qint64 bytes)
 {
@@ -314,7 +334,8 @@ void writeFile(const QString& path, const QByteArray& contents)
         failWith(u"failed to write file: "_s + path);
 }
 
-int download(const QString& output)
+// `app` is what followed --app-id or --bundle-identifier.
+int download(const QString& app, const QString& output)
 {
     // The real tool draws its empty bar before it talks to Apple.
     fake::out(u"\rdownloading   0% |"_s + QString(40, u' ') + u"| ( 0/ 1 B) "_s);
@@ -322,6 +343,20 @@ int download(const QString& output)
         failWith(u"license is required"_s);
     if (fake::scenario("token-expired"))
         failWith(u"password token is expired"_s);
+    if (fake::scenario("platform-lookup")) {
+        const QString id = isDigits(app) ? app : u"1065290732"_s;
+        failWith(u"failed to resolve latest iOS version for redownload: app "_s + id +
+                 u" in storefront RU (catalogs: enterprisestore, iphone, ipad): platform version lookup "
+                 u"returned no app"_s);
+    }
+    if (fake::scenario("download-blocked"))
+        failWith(u"app is not available for download in your region/storefront (license was granted but "
+                 u"download was blocked)"_s);
+    if (fake::scenario("apple-500"))
+        failWith(u"failed to send http request: unexpected response from Apple (HTTP 500): empty or "
+                 u"non-plist body"_s);
+    if (fake::scenario("rate-limited"))
+        failWith(u"failed to send http request: rate limited by Apple (HTTP 429): Too Many Requests"_s);
     if (const auto error = scenarioError())
         failWith(*error);
 
@@ -372,17 +407,6 @@ int download(const QString& output)
     return 0;
 }
 
-bool isDigits(const QString& text)
-{
-    if (text.isEmpty())
-        return false;
-    for (const QChar c : text) {
-        if (c < u'0' || c > u'9')
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -405,7 +429,7 @@ int main(int argc, char** argv)
         const bool byStoreID = args[1] == u"--app-id"_s && isDigits(args[2]);
         const bool byBundleID = args[1] == u"--bundle-identifier"_s && !args[2].isEmpty();
         if (byStoreID || byBundleID)
-            return download(args[4]);
+            return download(args[2], args[4]);
     }
     fake::usageError(tool, args);
 }
