@@ -89,7 +89,8 @@ private Q_SLOTS:
     void init()
     {
         m_data = std::make_unique<TemporaryDataDirectory>();
-        for (const char* name : {"MIRVO_FAKE_SCENARIO", "MIRVO_FAKE_DEVICES"})
+        for (const char* name : {"MIRVO_FAKE_SCENARIO", "MIRVO_FAKE_DEVICES", "MIRVO_FAKE_FAIL_IDS",
+                                 "MIRVO_FAKE_STALL_IDS", "MIRVO_FAKE_ERROR"})
             qunsetenv(name);
         qputenv("MIRVO_FAKE_LOG", QFile::encodeName(m_data->filePath(u"fake-commands.log"_s)));
     }
@@ -379,6 +380,99 @@ private Q_SLOTS:
         // A download that fails leaves nothing behind and never touches a file that was there before.
         QCOMPARE(readFile(destination),
                  existing || appears ? std::optional<QByteArray>("kept") : std::nullopt);
+    }
+
+    void perAppDownloads_data()
+    {
+        QTest::addColumn<QByteArray>("failIDs");
+        QTest::addColumn<QByteArray>("error");     // MIRVO_FAKE_ERROR, if set
+        QTest::addColumn<QStringList>("outcomes"); // of the downloads of apps 1, 2 and 3, in turn
+
+        const QString licence =
+            u"command failed: Apple не разрешает скачать это приложение с текущего аккаунта. "
+            u"Войдите в Apple ID, с которого вы уже скачивали это приложение раньше, и "
+            u"повторите попытку."_s;
+        QTest::newRow("none fails") << QByteArray() << QByteArray() << QStringList{{}, {}, {}};
+        QTest::newRow("the second fails") << QByteArray("2") << QByteArray() << QStringList{{}, licence, {}};
+        QTest::newRow("two fail, spaces around")
+            << QByteArray(" 3 ,1") << QByteArray() << QStringList{licence, {}, licence};
+        QTest::newRow("with the error given")
+            << QByteArray("2") << QByteArray("password token is expired")
+            << QStringList{
+                   {},
+                   u"command failed: Сессия Apple истекла или отсутствует. Войдите в Apple ID повторно."_s,
+                   {}};
+        QTest::newRow("an ID only as a part")
+            << QByteArray("12,0") << QByteArray() << QStringList{{}, {}, {}};
+    }
+
+    void perAppDownloads()
+    {
+        QFETCH(QByteArray, failIDs);
+        QFETCH(QByteArray, error);
+        qputenv("MIRVO_FAKE_FAIL_IDS", failIDs);
+        if (!error.isEmpty())
+            qputenv("MIRVO_FAKE_ERROR", error);
+        const auto restore = qScopeGuard([] {
+            qunsetenv("MIRVO_FAKE_FAIL_IDS");
+            qunsetenv("MIRVO_FAKE_ERROR");
+        });
+
+        QStringList outcomes;
+        for (const QString& id : {u"1"_s, u"2"_s, u"3"_s}) {
+            const QString destination = m_data->filePath(u"app "_s + id + u".ipa"_s);
+            outcomes.append(outcomeOf([&] {
+                awaitTask(ToolService(m_runner, fakes())
+                              .download(AppIdentifier::storeID(id), destination, {}, {}, {}),
+                          20000);
+            }));
+            QCOMPARE(QFile::exists(destination), outcomes.last().isEmpty());
+        }
+        QTEST(outcomes, "outcomes");
+    }
+
+    void stopDuringDownloadLeavesNothing_data()
+    {
+        QTest::addColumn<QByteArray>("scenario");
+        QTest::addColumn<QByteArray>("stallIDs");
+        QTest::addColumn<QString>("app");
+
+        QTest::newRow("slow progress") << QByteArray("slow-progress") << QByteArray() << u"7"_s;
+        QTest::newRow("this app stalls") << QByteArray() << QByteArray("5,7") << u"7"_s;
+        QTest::newRow("stalled, SIGTERM ignored")
+            << QByteArray("stalled,ignore-sigterm") << QByteArray() << u"7"_s;
+    }
+
+    void stopDuringDownloadLeavesNothing()
+    {
+        QFETCH(QByteArray, scenario);
+        QFETCH(QByteArray, stallIDs);
+        QFETCH(QString, app);
+        qputenv("MIRVO_FAKE_SCENARIO", scenario);
+        qputenv("MIRVO_FAKE_STALL_IDS", stallIDs);
+        const auto restore = qScopeGuard([] { qunsetenv("MIRVO_FAKE_STALL_IDS"); });
+        const QString packages = m_data->filePath(u"Packages"_s);
+        QVERIFY(QDir().mkpath(packages));
+        const QString destination = packages + u"/App.ipa"_s;
+
+        std::stop_source stop;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            // Once ipatool has written into its files.
+            if (!m_data->leftoverTemporaryFiles().isEmpty())
+                stop.request_stop();
+        });
+        poll.start(20);
+        const QString outcome = outcomeOf([&] {
+            awaitTask(ToolService(m_runner, fakes())
+                          .download(AppIdentifier::storeID(app), destination, {}, {}, stop.get_token()),
+                      20000);
+        });
+        QCOMPARE(outcome, u"cancelled"_s);
+        QVERIFY(stop.stop_requested());
+        QCOMPARE(
+            QDir(packages).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList{});
     }
 
 private:

@@ -34,6 +34,10 @@
 //   login-passphrase   asks for the key store's passphrase once Apple accepted the credentials
 //   login-silent       exits with status 1 after the answers, without a final line
 //   login-hang         never ends after the answers
+// Per app, for batches (comma-separated store IDs, matched against what follows --app-id or
+// --bundle-identifier):
+//   MIRVO_FAKE_FAIL_IDS    these downloads fail with MIRVO_FAKE_ERROR (default "license is required")
+//   MIRVO_FAKE_STALL_IDS   these downloads write part of the file, then hang forever (as "stalled")
 // Other variables: MIRVO_FAKE_VERSION (default 2.3.2), MIRVO_FAKE_ACCOUNT (the signed-in e-mail when
 // MIRVO_FAKE_HOME is not set, default jane@example.com; empty means signed out), MIRVO_FAKE_IPA_SIZE (bytes,
 // default 1 MiB), MIRVO_FAKE_LOG, and MIRVO_FAKE_HOME: a directory the fake keeps as its own, as the real
@@ -68,6 +72,17 @@ const QString tool = u"ipatool"_s;
                               {u"success"_s, false},
                               {u"time"_s, fake::timestamp()}}));
     std::exit(1);
+}
+
+// Whether `app` is one of the comma-separated entries of the variable.
+bool listed(const char* variable, const QString& app)
+{
+    const QStringList entries = fake::environment(variable).split(u',', Qt::SkipEmptyParts);
+    for (const QString& entry : entries) {
+        if (entry.trimmed() == app)
+            return true;
+    }
+    return false;
 }
 
 std::optional<QString> scenarioError()
@@ -359,6 +374,8 @@ int download(const QString& app, const QString& output)
         failWith(u"failed to send http request: rate limited by Apple (HTTP 429): Too Many Requests"_s);
     if (const auto error = scenarioError())
         failWith(*error);
+    if (listed("MIRVO_FAKE_FAIL_IDS", app))
+        failWith(fake::environment("MIRVO_FAKE_ERROR", u"license is required"_s));
 
     const qint64 size = fake::environment("MIRVO_FAKE_IPA_SIZE", u"1048576"_s).toLongLong();
     const QByteArray contents = ipaContents(size);
@@ -370,6 +387,7 @@ int download(const QString& app, const QString& output)
     }
 
     const bool slow = fake::scenario("slow-progress");
+    const bool stalled = listed("MIRVO_FAKE_STALL_IDS", app);
     const int steps = slow ? 25 : 5;
     const int stepDelay = slow ? 120 : 20;
     QFile partial(side);
@@ -380,7 +398,7 @@ int download(const QString& app, const QString& output)
         partial.write(contents.mid(partial.size(), done - partial.size()));
         partial.flush();
         fake::out(progressBar(done, size));
-        if (fake::scenario("stalled") && step * 2 >= steps)
+        if ((stalled || fake::scenario("stalled")) && step * 2 >= steps)
             fake::sleepForever();
         fake::sleepMilliseconds(stepDelay);
     }
