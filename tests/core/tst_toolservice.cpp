@@ -90,7 +90,7 @@ private Q_SLOTS:
     {
         m_data = std::make_unique<TemporaryDataDirectory>();
         for (const char* name : {"MIRVO_FAKE_SCENARIO", "MIRVO_FAKE_DEVICES", "MIRVO_FAKE_FAIL_IDS",
-                                 "MIRVO_FAKE_STALL_IDS", "MIRVO_FAKE_ERROR"})
+                                 "MIRVO_FAKE_STALL_IDS", "MIRVO_FAKE_ERROR", "MIRVO_FAKE_STOREFRONT_BUNDLES"})
             qunsetenv(name);
         qputenv("MIRVO_FAKE_LOG", QFile::encodeName(m_data->filePath(u"fake-commands.log"_s)));
     }
@@ -429,6 +429,48 @@ private Q_SLOTS:
             QCOMPARE(QFile::exists(destination), outcomes.last().isEmpty());
         }
         QTEST(outcomes, "outcomes");
+    }
+
+    void downloadsByBundleID_data()
+    {
+        QTest::addColumn<QByteArray>("storefront"); // MIRVO_FAKE_STOREFRONT_BUNDLES; "unset" leaves it out
+        QTest::addColumn<QString>("identifier");    // a bundle ID, or the digits of a store ID
+        QTest::addColumn<QString>("outcome");
+
+        const QString notFound =
+            u"command failed: Apple не вернула приложение. Проверьте ID, регион аккаунта и "
+            u"доступность повторной загрузки."_s;
+        QTest::newRow("the storefront offers nothing by default")
+            << QByteArray("unset") << u"com.example.gone"_s << notFound;
+        QTest::newRow("the storefront offers other apps")
+            << QByteArray("com.example.kept,com.example.other") << u"com.example.gone"_s << notFound;
+        QTest::newRow("the storefront offers it")
+            << QByteArray("com.example.kept, com.example.gone") << u"com.example.gone"_s << QString();
+        QTest::newRow("a store ID needs no storefront") << QByteArray("unset") << u"284910350"_s << QString();
+    }
+
+    void downloadsByBundleID()
+    {
+        QFETCH(QByteArray, storefront);
+        QFETCH(QString, identifier);
+        if (storefront != "unset")
+            qputenv("MIRVO_FAKE_STOREFRONT_BUNDLES", storefront);
+        const auto restore = qScopeGuard([] { qunsetenv("MIRVO_FAKE_STOREFRONT_BUNDLES"); });
+        const QString destination = m_data->filePath(u"app.ipa"_s);
+        const AppIdentifier app = identifier.front().isDigit() ? AppIdentifier::storeID(identifier)
+                                                               : AppIdentifier::bundleID(identifier);
+
+        QString output;
+        const OutputHandler onOutput = [&output](const QString& chunk) { output += chunk; };
+        const QString outcome = outcomeOf([&] {
+            awaitTask(ToolService(m_runner, fakes()).download(app, destination, onOutput, {}, {}), 20000);
+        });
+        QTEST(outcome, "outcome");
+        QCOMPARE(QFile::exists(destination), outcome.isEmpty());
+        // The lookup comes before the progress bar.
+        QCOMPARE(output.contains(u"downloading"_s), outcome.isEmpty());
+        QCOMPARE(loggedCommands().size(), 1);
+        QVERIFY(loggedCommands().constFirst().contains(app.arguments().join(u' ')));
     }
 
     void stopDuringDownloadLeavesNothing_data()

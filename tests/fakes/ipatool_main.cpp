@@ -34,6 +34,9 @@
 //   login-passphrase   asks for the key store's passphrase once Apple accepted the credentials
 //   login-silent       exits with status 1 after the answers, without a final line
 //   login-hang         never ends after the answers
+// download --bundle-identifier first looks the app up in the signed-in account's storefront, as the real tool
+// does, and fails with "app not found" (before drawing its bar) unless MIRVO_FAKE_STOREFRONT_BUNDLES
+// (comma-separated bundle IDs) names it: by default the storefront offers nothing. --app-id makes no lookup.
 // Per app, for batches (comma-separated store IDs, matched against what follows --app-id or
 // --bundle-identifier):
 //   MIRVO_FAKE_FAIL_IDS    these downloads fail with MIRVO_FAKE_ERROR (default "license is required")
@@ -350,8 +353,10 @@ void writeFile(const QString& path, const QByteArray& contents)
 }
 
 // `app` is what followed --app-id or --bundle-identifier.
-int download(const QString& app, const QString& output)
+int download(const QString& app, bool byBundleID, const QString& output)
 {
+    if (byBundleID && !listed("MIRVO_FAKE_STOREFRONT_BUNDLES", app))
+        failWith(u"app not found"_s);
     // The real tool draws its empty bar before it talks to Apple.
     fake::out(u"\rdownloading   0% |"_s + QString(40, u' ') + u"| ( 0/ 1 B) "_s);
     if (fake::scenario("license-required"))
@@ -447,7 +452,7 @@ int main(int argc, char** argv)
         const bool byStoreID = args[1] == u"--app-id"_s && isDigits(args[2]);
         const bool byBundleID = args[1] == u"--bundle-identifier"_s && !args[2].isEmpty();
         if (byStoreID || byBundleID)
-            return download(args[2], args[4]);
+            return download(args[2], byBundleID, args[4]);
     }
     fake::usageError(tool, args);
 }
