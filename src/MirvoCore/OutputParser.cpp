@@ -281,8 +281,17 @@ std::optional<double> OutputParser::progress(const QString& text)
         }
     }
 
+    // Only the text before each line's first "{": JSON has been read above by its keys, and its strings
+    // (go-ios names the IPA's path before its first percentage) are no progress, even in a cut line.
     static const QRegularExpression percentage = compiled(u"[0-9]+(?:\\.[0-9]+)?(?=%)"_s, {});
-    const QRegularExpressionMatch match = percentage.match(text);
+    QRegularExpressionMatch match;
+    const QStringList pieces = lines(text);
+    for (const QString& line : pieces) {
+        const qsizetype brace = line.indexOf(u'{');
+        match = percentage.match(brace < 0 ? QStringView(line) : QStringView(line).left(brace));
+        if (match.hasMatch())
+            break;
+    }
     if (!match.hasMatch())
         return std::nullopt;
     bool ok = false;

@@ -152,6 +152,19 @@ private Q_SLOTS:
             u"{\"progress\":0.2}\n{\"progress\":0.7}\n{\"msg\":\"x\"}"_s, u"0.7"_s);
         row("progress: first percentage only", Progress, u"downloading 12.5% ... 47%"_s, u"0.125"_s);
         row("progress: only 250 percent", Progress, u"done 250%"_s, none);
+        // go-ios says nothing but these lines until the app has reached the phone.
+        const QString installing =
+            uR"({"time":"2026-07-10T12:00:01+02:00","level":"INFO","msg":"installing","appPath":"/Users/jane/50% off.ipa","device":"00008110-000A1B2C3D4E801E"})"_s;
+        row("progress: go-ios before its first percentage", Progress,
+            agentWarning + u'\n' + installing + u'\n', none);
+        row("progress: a cut JSON line", Progress, installing.left(installing.indexOf(u"off"_s)), none);
+        row("progress: go-ios's first percentage", Progress, installing + uR"(
+{"time":"…","level":"INFO","msg":"installing","module":"go-ios/zipconduit","status":"CreatingStagingDirectory","percentComplete":5})"_s,
+            u"0.05"_s);
+        row("progress: text before an object counts", Progress, u"downloading 12% {\"level\":\"info\"}"_s,
+            u"0.12"_s);
+        row("progress: a percentage after an object's line", Progress, installing + u"\rdownloading 30% |"_s,
+            u"0.3"_s);
 
         row("transfer: 3.5MB / 10MB", Transfer, u"3.5MB / 10MB"_s, u"3500000/10000000"_s);
         row("transfer: 1,5GiB/2GiB", Transfer, u"1,5GiB/2GiB"_s, u"1610612736/2147483648"_s);

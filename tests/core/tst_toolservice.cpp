@@ -1,5 +1,6 @@
 #include "CancelledError.h"
 #include "MirvoError.h"
+#include "OutputParser.h"
 #include "ProcessRunner.h"
 #include "SystemError.h"
 #include "ToolService.h"
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <semaphore>
 
 using namespace mirvo;
@@ -471,6 +473,57 @@ private Q_SLOTS:
         QCOMPARE(output.contains(u"downloading"_s), outcome.isEmpty());
         QCOMPARE(loggedCommands().size(), 1);
         QVERIFY(loggedCommands().constFirst().contains(app.arguments().join(u' ')));
+    }
+
+    void installReportsNoProgressWhileSending()
+    {
+        // A percentage in the IPA's name, which go-ios echoes before it sends the app.
+        const QString package = m_data->filePath(u"50% off.ipa"_s);
+        writeFile(package, "PK\x03\x04 an app");
+        QString output;
+        const OutputHandler onOutput = [&output](const QString& chunk) { output += chunk; };
+        awaitTask(ToolService(m_runner, fakes()).install(package, device(jane), onOutput, {}), 20000);
+
+        const qsizetype first = output.indexOf(u"percentComplete"_s);
+        QVERIFY(first > 0);
+        const QString sending = output.left(output.lastIndexOf(u'\n', first) + 1);
+        QVERIFY(sending.contains(u"50% off.ipa"_s));
+        QCOMPARE(OutputParser::progress(sending), std::nullopt);
+        const QString firstPercentage = output.left(output.indexOf(u'\n', first) + 1);
+        QCOMPARE(OutputParser::progress(firstPercentage), 0.05);
+    }
+
+    void installStoppedWhileSending()
+    {
+        qputenv("MIRVO_FAKE_SCENARIO", "silent-send");
+        qputenv("MIRVO_FAKE_SEND_MS", "60000");
+        const auto restore = qScopeGuard([] { qunsetenv("MIRVO_FAKE_SEND_MS"); });
+        const QString package = m_data->filePath(u"app.ipa"_s);
+        writeFile(package, "PK\x03\x04 an app");
+
+        std::stop_source stop;
+        QString output; // written on the runner's thread until the stop has ended the install
+        std::mutex lock;
+        const OutputHandler onOutput = [&](const QString& chunk) {
+            std::lock_guard guard(lock);
+            output += chunk;
+        };
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            std::lock_guard guard(lock);
+            if (output.contains(u"appPath"_s))
+                stop.request_stop();
+        });
+        poll.start(20);
+        QCOMPARE(
+            outcomeOf([&] {
+                awaitTask(
+                    ToolService(m_runner, fakes()).install(package, device(jane), onOutput, stop.get_token()),
+                    20000);
+            }),
+            u"cancelled"_s);
+        QVERIFY(!output.contains(u"percentComplete"_s));
+        QCOMPARE(OutputParser::progress(output), std::nullopt);
     }
 
     void stopDuringDownloadLeavesNothing_data()
