@@ -1,4 +1,5 @@
 #include "CancelledError.h"
+#include "LocalStore.h"
 #include "MirvoError.h"
 #include "OutputParser.h"
 #include "ProcessRunner.h"
@@ -19,6 +20,8 @@
 #include <memory>
 #include <mutex>
 #include <semaphore>
+
+#include <unistd.h>
 
 using namespace mirvo;
 using namespace mirvo::test;
@@ -524,6 +527,123 @@ private Q_SLOTS:
             u"cancelled"_s);
         QVERIFY(!output.contains(u"percentComplete"_s));
         QCOMPARE(OutputParser::progress(output), std::nullopt);
+    }
+
+    void destinationCheckedBeforeIpatoolRuns_data()
+    {
+        QTest::addColumn<QString>("destination"); // below the test's directory
+        QTest::addColumn<QString>("outcome");     // as outcomeOf() gives it; DATA stands for the directory
+
+        const QString ya = u"я"_s;
+        QTest::newRow("name of 256 bytes")
+            << ya.repeated(126) + u".ipa"_s
+            << u"message: Имя файла IPA длиннее 255 байт: "_s + ya.repeated(126) + u".ipa."_s;
+        QTest::newRow("name of 255 bytes") << ya.repeated(125) + u"a.ipa"_s << QString();
+        QTest::newRow("missing folder")
+            << u"Missing/App.ipa"_s << u"message: Папка для IPA не найдена: DATA/Missing."_s;
+        QTest::newRow("a file in place of the folder")
+            << u"file/App.ipa"_s << u"message: Путь для IPA ведёт не к папке: DATA/file."_s;
+        QTest::newRow("unwritable folder")
+            << u"locked/App.ipa"_s << u"message: Нет прав на запись в папку для IPA: DATA/locked."_s;
+        QTest::newRow("a dangling link in place of the file")
+            << u"dangling.ipa"_s
+            << u"message: Файл уже существует. Используйте сохранённый IPA или удалите его для повторного "
+               u"скачивания."_s;
+        QTest::newRow("a folder in place of the file")
+            << u"folder.ipa"_s
+            << u"message: Файл уже существует. Используйте сохранённый IPA или удалите его для повторного "
+               u"скачивания."_s;
+        QTest::newRow("no file name")
+            << u"Missing/"_s << u"message: Недопустимое имя файла IPA: DATA/Missing/."_s;
+    }
+
+    void destinationCheckedBeforeIpatoolRuns()
+    {
+        QFETCH(QString, destination);
+        QFETCH(QString, outcome);
+        if (destination.startsWith(u"locked/"_s) && ::geteuid() == 0)
+            QSKIP("root writes into any folder");
+        writeFile(m_data->filePath(u"file"_s), "not a folder");
+        QVERIFY(QDir().mkpath(m_data->filePath(u"folder.ipa"_s)));
+        QVERIFY(QDir().mkpath(m_data->filePath(u"locked"_s)));
+        QVERIFY(QFile::setPermissions(m_data->filePath(u"locked"_s), QFile::ReadOwner | QFile::ExeOwner));
+        const auto unlock = qScopeGuard([this] {
+            QFile::setPermissions(m_data->filePath(u"locked"_s),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        });
+        QVERIFY(QFile::link(m_data->filePath(u"nowhere"_s), m_data->filePath(u"dangling.ipa"_s)));
+        const QString path = m_data->path() + u'/' + destination;
+
+        QString actual = outcomeOf([&] {
+            awaitTask(
+                ToolService(m_runner, fakes()).download(AppIdentifier::storeID(u"1"_s), path, {}, {}, {}),
+                20000);
+        });
+        QCOMPARE(actual.replace(m_data->path(), u"DATA"_s), outcome);
+        QCOMPARE(loggedCommands().size(), outcome.isEmpty() ? 1 : 0);
+        QCOMPARE(QFileInfo(path).isFile(), outcome.isEmpty());
+    }
+
+    void storeNamesStayInPackages()
+    {
+        // Names as a catalog may carry them, downloaded one after another by real ipatool runs.
+        const LocalStore store(m_data->filePath(u"Mirvo"_s));
+        const QString exists =
+            u"message: Файл уже существует. Используйте сохранённый IPA или удалите его для повторного "
+            u"скачивания."_s;
+        const QString ya = u"я"_s;
+        const QList<std::pair<QString, QString>> apps{
+            {u"../../../escaped"_s, QString()},
+            {u"/"_s, QString()},
+            {u".."_s, QString()},
+            {u"\\:*?\"<>|"_s, QString()},
+            {QString(), QString()},
+            {u"Банк: Онлайн/2"_s, QString()},
+            {u"Банк/ Онлайн:2"_s, QString()}, // the same file name as the one before
+            {u"Банк: Онлайн/2"_s, u" \u2014 42"_s},
+            {ya.repeated(300), u" \u2014 42"_s},
+            {ya.repeated(300) + u"!"_s, u" \u2014 42"_s}, // the same shortened name as the one before
+        };
+        const QStringList expected{u"ok"_s, u"ok"_s, u"ok"_s, u"ok"_s, u"ok"_s,
+                                   u"ok"_s, exists,  u"ok"_s, u"ok"_s, exists};
+        const QString packages = QDir(store.packagesPath()).canonicalPath();
+        QStringList outcomes;
+        QStringList written;
+        for (const auto& [name, suffix] : apps) {
+            const QString destination = store.destination(name, suffix);
+            QCOMPARE(QDir(QFileInfo(destination).absolutePath()).canonicalPath(), packages);
+            const std::optional<QByteArray> before = readFile(destination);
+            const QString outcome = outcomeOf([&] {
+                awaitTask(ToolService(m_runner, fakes())
+                              .download(AppIdentifier::storeID(u"1"_s), destination, {}, {}, {}),
+                          20000);
+            });
+            outcomes.append(outcome.isEmpty() ? u"ok"_s : outcome);
+            if (outcome.isEmpty())
+                written.append(QFileInfo(destination).fileName());
+            else
+                QCOMPARE(readFile(destination), before); // never replaced
+        }
+        QCOMPARE(outcomes, expected);
+        // A refused download never started ipatool.
+        QCOMPARE(loggedCommands().size(), int(written.size()));
+        QStringList inPackages =
+            QDir(packages).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        inPackages.sort();
+        written.sort();
+        QCOMPARE(inPackages, written);
+        QStringList inData =
+            QDir(m_data->path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        inData.sort();
+        QCOMPARE(inData, (QStringList{u"Mirvo"_s, u"fake-commands.log"_s}));
+        QStringList inRoot =
+            QDir(store.root()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        inRoot.sort();
+        QCOMPARE(inRoot, (QStringList{u"Packages"_s, u"Tools"_s}));
+        // Names that start with a dot make hidden files, which would pass for leftovers.
+        for (const QString& name : std::as_const(written))
+            QVERIFY(QFile::remove(packages + u'/' + name));
     }
 
     void stopDuringDownloadLeavesNothing_data()
