@@ -78,13 +78,34 @@ CatalogApp merged(const CatalogApp& app, const StoreApp& store)
                       store.version ? store.version : app.version());
 }
 
+QString queryValue(const QString& value)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(value, ","));
+}
+
+// The lookup service's address with `query` (already encoded), or nothing when it makes no valid URL.
+std::optional<QUrl> serviceURL(const QString& query)
+{
+    QUrl url = Endpoints::current().appStoreLookup;
+    if (!url.isValid())
+        return std::nullopt;
+    // A mirror may serve the service below a path of its own.
+    QString path = url.path();
+    while (path.endsWith(u'/'))
+        path.chop(1);
+    url.setPath(path + u"/lookup"_s);
+    url.setQuery(query, QUrl::StrictMode);
+    if (!url.isValid())
+        return std::nullopt;
+    return url;
+}
+
 // Absent when the service could not be asked or did not answer with success. A stop is thrown.
-QCoro::Task<std::optional<QList<StoreApp>>> request(std::shared_ptr<HttpClient> http, QStringList ids,
-                                                    QString country, std::stop_token stop)
+QCoro::Task<std::optional<QList<StoreApp>>> fetch(std::shared_ptr<HttpClient> http, std::optional<QUrl> url,
+                                                  std::stop_token stop)
 {
     if (stop.stop_requested())
         throw CancelledError();
-    const std::optional<QUrl> url = AppStoreMetadata::lookupURL(ids, country);
     if (!url)
         co_return std::nullopt;
     HttpRequest httpRequest{.url = *url, .timeout = 60};
@@ -99,6 +120,12 @@ QCoro::Task<std::optional<QList<StoreApp>>> request(std::shared_ptr<HttpClient> 
     if (!response.isSuccess() || response.bodyTooLarge)
         co_return std::nullopt;
     co_return AppStoreMetadata::decode(response.body);
+}
+
+QCoro::Task<std::optional<QList<StoreApp>>> request(std::shared_ptr<HttpClient> http, QStringList ids,
+                                                    QString country, std::stop_token stop)
+{
+    return fetch(std::move(http), AppStoreMetadata::lookupURL(ids, country), std::move(stop));
 }
 
 // Asks `country` about `ids` in batches, one after another. A later result for an ID replaces an earlier one.
@@ -126,24 +153,8 @@ AppStoreMetadata::AppStoreMetadata(std::shared_ptr<HttpClient> http)
 
 std::optional<QUrl> AppStoreMetadata::lookupURL(const QStringList& ids, const QString& country)
 {
-    QUrl url = Endpoints::current().appStoreLookup;
-    if (!url.isValid())
-        return std::nullopt;
-    // A mirror may serve the service below a path of its own.
-    QString path = url.path();
-    while (path.endsWith(u'/'))
-        path.chop(1);
-    url.setPath(path + u"/lookup"_s);
-
-    const auto encoded = [](const QString& value) {
-        return QString::fromLatin1(QUrl::toPercentEncoding(value, ","));
-    };
-    url.setQuery(u"id="_s + encoded(ids.join(u',')) + u"&country="_s + encoded(country) +
-                     u"&entity=software"_s,
-                 QUrl::StrictMode);
-    if (!url.isValid())
-        return std::nullopt;
-    return url;
+    return serviceURL(u"id="_s + queryValue(ids.join(u',')) + u"&country="_s + queryValue(country) +
+                      u"&entity=software"_s);
 }
 
 QList<StoreApp> AppStoreMetadata::decode(const QByteArray& data)
@@ -216,6 +227,22 @@ QCoro::Task<std::optional<QList<StoreApp>>> AppStoreMetadata::lookup(QStringList
                                                                      std::stop_token stop) const
 {
     return request(m_http, std::move(ids), std::move(country), std::move(stop));
+}
+
+QCoro::Task<std::optional<QString>>
+AppStoreMetadata::storeIDForBundleID(QString bundleID, QStringList countries, std::stop_token stop) const
+{
+    if (bundleID.isEmpty())
+        co_return std::nullopt;
+    const std::shared_ptr<HttpClient> http = m_http;
+    for (const QString& country : std::as_const(countries)) {
+        const std::optional<QUrl> url = serviceURL(u"bundleId="_s + queryValue(bundleID) + u"&country="_s +
+                                                   queryValue(country) + u"&entity=software"_s);
+        const std::optional<QList<StoreApp>> found = co_await fetch(http, url, stop);
+        if (found && !found->isEmpty())
+            co_return found->constFirst().id;
+    }
+    co_return std::nullopt;
 }
 
 QList<CatalogApp> AppStoreMetadata::confirmedUnavailable(const QList<CatalogApp>& apps,

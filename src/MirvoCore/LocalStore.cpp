@@ -7,8 +7,10 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QRegularExpression>
+#include <QTextBoundaryFinder>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace Qt::Literals::StringLiterals;
@@ -53,6 +55,53 @@ QString metadataPath(const QString& root)
     return childPath(root, u"catalog-metadata.json"_s);
 }
 
+// File systems take names of at most 255 bytes.
+constexpr qsizetype maximumFileNameBytes = 255;
+
+QString sanitizedFileName(const QString& text)
+{
+    static const QRegularExpression forbidden(u"[^\\p{L}\\p{N}._ -]"_s,
+                                              QRegularExpression::UseUnicodePropertiesOption);
+    QString result = text;
+    result.replace(forbidden, u"_"_s);
+    return result;
+}
+
+qsizetype utf8Size(QStringView text)
+{
+    return text.toUtf8().size();
+}
+
+// The longest start of `text` whose UTF-8 form takes at most `bytes`, ending where a user-perceived
+// character ends; where even the first one is too long, where a code point ends.
+QString leadingPart(const QString& text, qsizetype bytes)
+{
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
+    qsizetype end = 0;
+    qsizetype used = 0;
+    for (qsizetype next = graphemes.toNextBoundary(); next > 0; next = graphemes.toNextBoundary()) {
+        used += utf8Size(QStringView(text).sliced(end, next - end));
+        if (used > bytes)
+            break;
+        end = next;
+    }
+    if (end > 0)
+        return text.left(end);
+
+    used = 0;
+    for (qsizetype index = 0; index < text.size();) {
+        const qsizetype length =
+            text[index].isHighSurrogate() && index + 1 < text.size() && text[index + 1].isLowSurrogate() ? 2
+                                                                                                         : 1;
+        used += utf8Size(QStringView(text).sliced(index, length));
+        if (used > bytes)
+            break;
+        index += length;
+        end = index;
+    }
+    return text.left(end);
+}
+
 SystemError damagedMetadata(const QString& path)
 {
     return SystemError(u"Не удалось прочитать дату сохранённого каталога: файл повреждён ("_s + path +
@@ -85,13 +134,23 @@ QString LocalStore::toolsPath() const
 
 QString LocalStore::destination(const QString& name, const QString& suffix) const
 {
-    static const QRegularExpression forbidden(u"[^\\p{L}\\p{N}._ -]"_s,
-                                              QRegularExpression::UseUnicodePropertiesOption);
-    QString fileName = name + suffix;
-    fileName.replace(forbidden, u"_"_s);
-    if (fileName.isEmpty())
-        fileName = u"IPA"_s;
-    return childPath(packagesPath(), fileName + u".ipa"_s);
+    const QString extension = u".ipa"_s;
+    QString base = sanitizedFileName(name);
+    const QString tail = sanitizedFileName(suffix);
+    if (base.isEmpty() && tail.isEmpty())
+        base = u"IPA"_s;
+    const qsizetype room = maximumFileNameBytes - utf8Size(tail) - utf8Size(extension);
+    if (utf8Size(base) > room) {
+        base = leadingPart(base, std::max<qsizetype>(0, room));
+        // A cut that ends in a space would leave it before the suffix or the extension.
+        while (base.endsWith(u' '))
+            base.chop(1);
+    }
+    QString fileName = base + tail;
+    // Only a suffix too long on its own gets here.
+    if (utf8Size(fileName) + utf8Size(extension) > maximumFileNameBytes)
+        fileName = leadingPart(fileName, maximumFileNameBytes - utf8Size(extension));
+    return childPath(packagesPath(), fileName + extension);
 }
 
 void LocalStore::saveCatalog(const QByteArray& data, const std::optional<QDateTime>& updatedAt) const

@@ -25,7 +25,8 @@ public:
     QString toolsPath() const;
 
     // The file an IPA of the app called `name` is downloaded to; `suffix` follows the name (a batch adds
-    // " — " and the app's ID). A name too long for a file name is shortened, never the suffix.
+    // " — " and the app's ID). A name too long for a file name (255 bytes in UTF-8) is shortened where a
+    // character ends; the suffix and the extension stay whole, unless the suffix alone is too long.
     QString destination(const QString& name, const QString& suffix = {}) const;
 
     void saveCatalog(const QByteArray& data, const std::optional<QDateTime>& updatedAt) const;

@@ -166,6 +166,27 @@ std::optional<QString> friendlyRule(const QString& text)
     return std::nullopt;
 }
 
+// Failures of the newer ipatool releases that the general rules would misread: a removed app's version
+// lookup, a download Apple blocks after granting the licence, and Apple's servers failing or refusing
+// for a while.
+std::optional<QString> ipatoolRule(const QString& text)
+{
+    static const QRegularExpression serverTrouble =
+        compiled(u"\\bhttp(?:/[0-9.]+)?(?:\\s+status)?(?:\\s+code)?\\s*:?\\s*(?:5[0-9]{2}|429)\\b"_s,
+                 QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+    const QString lowered = text.toLower();
+    if (serverTrouble.match(text).hasMatch() || lowered.contains(u"rate limited by apple"))
+        return u"Серверы Apple сейчас не отвечают. Повторите попытку через несколько минут."_s;
+    if (lowered.contains(u"license was granted but download was blocked") ||
+        lowered.contains(u"not available for download in your region"))
+        return u"Apple выдала лицензию, но не отдаёт это приложение в вашем регионе. Выберите другую версию "
+               u"IPATool в настройках или повторите попытку позже."_s;
+    if (lowered.contains(u"platform version lookup returned no"))
+        return u"Эта версия IPATool не может скачать приложение, удалённое из App Store. Выберите другую "
+               u"версию IPATool в настройках."_s;
+    return std::nullopt;
+}
+
 } // namespace
 
 QStringList OutputParser::lines(const QString& text)
@@ -261,8 +282,17 @@ std::optional<double> OutputParser::progress(const QString& text)
         }
     }
 
+    // Only the text before each line's first "{": JSON has been read above by its keys, and its strings
+    // (go-ios names the IPA's path before its first percentage) are no progress, even in a cut line.
     static const QRegularExpression percentage = compiled(u"[0-9]+(?:\\.[0-9]+)?(?=%)"_s, {});
-    const QRegularExpressionMatch match = percentage.match(text);
+    QRegularExpressionMatch match;
+    const QStringList pieces = lines(text);
+    for (const QString& line : pieces) {
+        const qsizetype brace = line.indexOf(u'{');
+        match = percentage.match(brace < 0 ? QStringView(line) : QStringView(line).left(brace));
+        if (match.hasMatch())
+            break;
+    }
     if (!match.hasMatch())
         return std::nullopt;
     bool ok = false;
@@ -370,6 +400,8 @@ QString OutputParser::sanitize(const QString& text)
 
 QString OutputParser::friendlyError(const QString& text)
 {
+    if (auto message = ipatoolRule(text))
+        return *message;
     if (auto message = friendlyRule(text))
         return *message;
     return sanitize(text);

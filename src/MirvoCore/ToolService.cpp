@@ -21,6 +21,8 @@
 #include <mutex>
 #include <thread>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +38,7 @@ constexpr double accountTimeout = 20;
 constexpr double downloadTimeout = 1800;
 constexpr double installTimeout = 900;
 constexpr auto sizePollInterval = std::chrono::milliseconds(250);
+constexpr qsizetype maximumFileNameBytes = 255;
 
 void ignoreOutput(const QString&) {}
 
@@ -158,6 +161,47 @@ QList<Device> parseDeviceIdentifiers(const QString& output)
             devices.append({id, u"iPhone"_s, {}, true, DeviceTransport::Unknown});
     }
     return oneEntryPerDevice(devices);
+}
+
+// What a download's destination folder refuses, told before ipatool spends minutes on the download.
+MirvoError unusableFolder(int error, const QString& folder)
+{
+    switch (error) {
+    case ENOENT:
+        return MirvoError::message(u"Папка для IPA не найдена: "_s + folder + u'.');
+    case ENOTDIR:
+        return MirvoError::message(u"Путь для IPA ведёт не к папке: "_s + folder + u'.');
+    case EACCES:
+    case EPERM:
+        return MirvoError::message(u"Нет прав на запись в папку для IPA: "_s + folder + u'.');
+    case EROFS:
+        return MirvoError::message(u"Папка для IPA доступна только для чтения: "_s + folder + u'.');
+    default:
+        return MirvoError::message(u"Не удалось записать в папку для IPA ("_s + folder + u"): "_s +
+                                   SystemError::fromErrno(error).description());
+    }
+}
+
+// Fails unless ipatool can write `partial` and the finished IPA can then be moved to `target`.
+void checkDestination(const QString& target, const QString& partial)
+{
+    if (FileSystem::exists(target))
+        throw MirvoError::message(
+            u"Файл уже существует. Используйте сохранённый IPA или удалите его для повторного скачивания."_s);
+    const QString name = QFileInfo(target).fileName();
+    if (name.isEmpty() || name == u"."_s || name == u".."_s)
+        throw MirvoError::message(u"Недопустимое имя файла IPA: "_s + target + u'.');
+    if (QFile::encodeName(name).size() > maximumFileNameBytes)
+        throw MirvoError::message(u"Имя файла IPA длиннее 255 байт: "_s + name + u'.');
+
+    // Creating the partial file is the one sure test that the folder takes files.
+    const QByteArray probe = QFile::encodeName(partial);
+    const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                          FileSystem::privateFileMode);
+    if (fd < 0)
+        throw unusableFolder(errno, QFileInfo(target).absolutePath());
+    ::close(fd);
+    ::unlink(probe.constData());
 }
 
 } // namespace
@@ -361,17 +405,15 @@ QCoro::Task<> ToolService::download(AppIdentifier identifier, QString destinatio
     const QFileInfo destinationInfo(destination);
     const QString target = destinationInfo.absoluteFilePath();
 
-    if (FileSystem::exists(target))
-        throw MirvoError::message(
-            u"Файл уже существует. Используйте сохранённый IPA или удалите его для повторного скачивания."_s);
-
     // Hidden, in the destination's folder, so that the final move stays within one file system. ipatool
-    // writes the side file next to the partial one while it works.
+    // writes the side file next to the partial one while it works. Named after nothing but a UUID, both
+    // stay far below the file name limit however long the destination's name is.
     const QString partial =
         QDir(destinationInfo.absolutePath())
             .filePath(u"."_s + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
                       u".partial.ipa"_s);
     const QString side = partial + u".tmp"_s;
+    checkDestination(target, partial);
     // Declared before the monitor, so that the monitor has stopped before the files go.
     const FileSystem::TemporaryFiles files({partial, side});
     const auto downloadedBytes = [partial, side] {

@@ -41,6 +41,8 @@ public:
 
     // Downloads the IPA into a hidden partial file beside `destination` and moves it into place once it is
     // valid. Nothing is left behind when it fails or stops. Both callbacks may be called from any thread.
+    // A destination that exists, whose name passes 255 bytes, or whose folder takes no files fails with
+    // MirvoError::message before ipatool runs.
     QCoro::Task<> download(AppIdentifier identifier, QString destination, OutputHandler onOutput,
                            BytesHandler onDownloadedBytes, std::stop_token stop) const;
 

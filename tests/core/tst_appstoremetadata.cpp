@@ -145,6 +145,8 @@ private:
     NetworkHttpClient m_client{QString()};
 };
 
+using Answers = QHash<QString, QByteArray>;
+
 } // namespace
 
 class tst_AppStoreMetadata : public QObject {
@@ -590,6 +592,117 @@ private Q_SLOTS:
         QTEST(found.has_value(), "answered");
         if (found)
             QTEST(describe(*found), "expected");
+    }
+
+    void storeIDForBundleID_data()
+    {
+        // Each storefront's answer: a body (' for "), or "503", "transport", "too large".
+        QTest::addColumn<Answers>("answers");
+        QTest::addColumn<QStringList>("countries");
+        QTest::addColumn<QString>("bundleID");
+        QTest::addColumn<QString>("expected");  // "-" for none
+        QTest::addColumn<QStringList>("asked"); // "country:bundleId", in order
+
+        const QByteArray yelp = "{'results': [{'trackId': 284910350, 'bundleId': 'com.yelp.yelpiphone'}]}";
+        const QByteArray none = "{'resultCount': 0, 'results': []}";
+        const QString bundle = u"com.yelp.yelpiphone"_s;
+        const auto asked = [&bundle](const QStringList& countries) {
+            QStringList log;
+            for (const QString& country : countries)
+                log.append(country + u':' + bundle);
+            return log;
+        };
+        const QStringList ruUs{u"ru"_s, u"us"_s};
+
+        QTest::newRow("the first storefront knows it")
+            << Answers{{u"ru"_s, yelp}} << ruUs << bundle << u"284910350"_s << asked({u"ru"_s});
+        QTest::newRow("only the second knows it")
+            << Answers{{u"ru"_s, none}, {u"us"_s, yelp}} << ruUs << bundle << u"284910350"_s << asked(ruUs);
+        QTest::newRow("the first answers 503")
+            << Answers{{u"ru"_s, "503"}, {u"us"_s, yelp}} << ruUs << bundle << u"284910350"_s << asked(ruUs);
+        QTest::newRow("the first cannot be reached") << Answers{{u"ru"_s, "transport"}, {u"us"_s, yelp}}
+                                                     << ruUs << bundle << u"284910350"_s << asked(ruUs);
+        QTest::newRow("the first answers too much") << Answers{{u"ru"_s, "too large"}, {u"us"_s, yelp}}
+                                                    << ruUs << bundle << u"284910350"_s << asked(ruUs);
+        QTest::newRow("the first answers no JSON")
+            << Answers{{u"ru"_s, "oops"}, {u"us"_s, yelp}} << ruUs << bundle << u"284910350"_s << asked(ruUs);
+        QTest::newRow("an ill-typed trackId spoils the answer")
+            << Answers{{u"ru"_s, "{'results': [{'trackId': '1'}]}"}, {u"us"_s, yelp}} << ruUs << bundle
+            << u"284910350"_s << asked(ruUs);
+        QTest::newRow("no storefront knows it") << Answers{{u"ru"_s, none}, {u"us"_s, none}, {u"de"_s, none}}
+                                                << QStringList{u"ru"_s, u"us"_s, u"de"_s} << bundle << u"-"_s
+                                                << asked({u"ru"_s, u"us"_s, u"de"_s});
+        QTest::newRow("every request fails")
+            << Answers{{u"ru"_s, "503"}, {u"us"_s, "transport"}} << ruUs << bundle << u"-"_s << asked(ruUs);
+        QTest::newRow("results without a usable trackId are passed over")
+            << Answers{{u"ru"_s, "{'results': [{'trackId': 0}, {'trackName': 'x'}]}"}, {u"us"_s, yelp}}
+            << ruUs << bundle << u"284910350"_s << asked(ruUs);
+        QTest::newRow("the first result counts")
+            << Answers{{u"ru"_s, "{'results': [{'trackId': 0}, {'trackId': 7.0}, "
+                                 "{'trackId': 8}]}"}}
+            << ruUs << bundle << u"7"_s << asked({u"ru"_s});
+        QTest::newRow("no countries") << Answers{} << QStringList{} << bundle << u"-"_s << QStringList{};
+        QTest::newRow("no bundle ID")
+            << Answers{{u"ru"_s, yelp}} << ruUs << QString() << u"-"_s << QStringList{};
+    }
+
+    void storeIDForBundleID()
+    {
+        QFETCH(Answers, answers);
+        QFETCH(QStringList, countries);
+        QFETCH(QString, bundleID);
+        auto http = std::make_shared<FakeHttpClient>([answers](const HttpRequest& request) {
+            const QByteArray answer = answers.value(queryValue(request, u"country"_s));
+            if (answer == "transport")
+                throw SystemError(u"Сервер недоступен."_s);
+            if (answer == "503")
+                return FakeHttpClient::status(503);
+            if (answer == "too large")
+                return HttpResponse{200, json("{'results': [{'trackId': 1}]}"), true};
+            return FakeHttpClient::ok(json(answer));
+        });
+
+        const std::optional<QString> id =
+            awaitTask(AppStoreMetadata(http).storeIDForBundleID(bundleID, countries));
+        QTEST(id.value_or(u"-"_s), "expected");
+        QStringList asked;
+        for (const HttpRequest& request : http->requests()) {
+            QCOMPARE(queryValue(request, u"entity"_s), u"software"_s);
+            QCOMPARE(request.timeout, 60.0);
+            asked.append(queryValue(request, u"country"_s) + u':' + queryValue(request, u"bundleId"_s));
+        }
+        QTEST(asked, "asked");
+    }
+
+    void storeIDForBundleIDRequest()
+    {
+        auto http = std::make_shared<FakeHttpClient>(storefronts({}));
+        QCOMPARE(awaitTask(AppStoreMetadata(http).storeIDForBundleID(u"com.example.a&b c"_s, {u"ru"_s})),
+                 std::nullopt);
+        QCOMPARE(http->requests().size(), 1);
+        QCOMPARE(
+            http->requests().constFirst().url.toEncoded(),
+            "https://itunes.apple.com/lookup?bundleId=com.example.a%26b%20c&country=ru&entity=software"_ba);
+    }
+
+    void storeIDForBundleIDStops()
+    {
+        // A stop in the first storefront's request is no failure to pass over.
+        auto http = std::make_shared<FakeHttpClient>([](const HttpRequest& request) -> HttpResponse {
+            if (queryValue(request, u"country"_s) == u"ru"_s)
+                throw CancelledError();
+            return FakeHttpClient::ok(resultsBody({item(u"5"_s, u"five"_s)}));
+        });
+        QVERIFY_THROWS_EXCEPTION(CancelledError, awaitTask(AppStoreMetadata(http).storeIDForBundleID(
+                                                     u"com.example.app"_s, {u"ru"_s, u"us"_s})));
+        QCOMPARE(http->requests().size(), 1);
+
+        std::stop_source source;
+        source.request_stop();
+        auto quiet = std::make_shared<FakeHttpClient>(storefronts({}));
+        QVERIFY_THROWS_EXCEPTION(CancelledError, awaitTask(AppStoreMetadata(quiet).storeIDForBundleID(
+                                                     u"com.example.app"_s, {u"ru"_s}, source.get_token())));
+        QVERIFY(quiet->requests().isEmpty());
     }
 
     void confirmedUnavailable_data()

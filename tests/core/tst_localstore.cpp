@@ -100,6 +100,63 @@ private Q_SLOTS:
         QCOMPARE(store.destination(name), store.packagesPath() + u'/' + fileName);
     }
 
+    void destinationWithSuffix_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QString>("fileName");
+
+        const QString batch = u" \u2014 284910350"_s; // " — " and an ID, as a batch names its files
+        const QString ya = u"я"_s;
+        // One user-perceived character of three conjoining jamo, all letters: 9 bytes.
+        const QString syllable = u"\u1100\u1161\u11A8"_s;
+        const QString ideograph = u"\U00020000"_s; // a letter of 4 bytes, two UTF-16 units
+
+        QTest::newRow("fits: sanitised as before")
+            << u"Банк: Онлайн/2"_s << batch << u"Банк_ Онлайн_2 _ 284910350.ipa"_s;
+        QTest::newRow("fits: empty name") << QString() << batch << u" _ 284910350.ipa"_s;
+        QTest::newRow("fits: empty suffix") << u"App"_s << QString() << u"App.ipa"_s;
+        QTest::newRow("fits: both empty") << QString() << QString() << u"IPA.ipa"_s;
+        QTest::newRow("fits: 125 Cyrillic letters, 254 bytes")
+            << ya.repeated(125) << QString() << ya.repeated(125) + u".ipa"_s;
+        QTest::newRow("fits: exactly 255 bytes")
+            << u"a"_s.repeated(251) << QString() << u"a"_s.repeated(251) + u".ipa"_s;
+        QTest::newRow("fits: a suffix that takes exactly the room")
+            << ya.repeated(119) + u"a"_s << batch << ya.repeated(119) + u"a _ 284910350.ipa"_s;
+        QTest::newRow("126 Cyrillic letters lose one")
+            << ya.repeated(126) << QString() << ya.repeated(125) + u".ipa"_s;
+        QTest::newRow("252 ASCII letters lose one")
+            << u"a"_s.repeated(252) << QString() << u"a"_s.repeated(251) + u".ipa"_s;
+        QTest::newRow("the suffix stays whole")
+            << ya.repeated(200) << batch << ya.repeated(119) + u" _ 284910350.ipa"_s;
+        QTest::newRow("cut after sanitising")
+            << u"/"_s.repeated(300) << batch << u"_"_s.repeated(239) + u" _ 284910350.ipa"_s;
+        QTest::newRow("cut where a character ends")
+            << syllable.repeated(30) << QString() << syllable.repeated(27) + u".ipa"_s;
+        QTest::newRow("never inside a surrogate pair")
+            << ideograph.repeated(64) << QString() << ideograph.repeated(62) + u".ipa"_s;
+        QTest::newRow("no space left before the extension")
+            << u"a"_s.repeated(250) + u"  bcd"_s << QString() << u"a"_s.repeated(250) + u".ipa"_s;
+        QTest::newRow("a first character too long on its own is cut between code points")
+            << u"\u1100"_s.repeated(100) + u"\u1161"_s << QString() << u"\u1100"_s.repeated(83) + u".ipa"_s;
+        QTest::newRow("a suffix too long on its own")
+            << u"App"_s << u"-"_s.repeated(300) << u"-"_s.repeated(251) + u".ipa"_s;
+    }
+
+    void destinationWithSuffix()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, suffix);
+        QFETCH(QString, fileName);
+        const LocalStore store(m_data->path());
+        const QString destination = store.destination(name, suffix);
+        QCOMPARE(destination, store.packagesPath() + u'/' + fileName);
+        QVERIFY(QFileInfo(destination).fileName().toUtf8().size() <= 255);
+        // The file system takes the name.
+        writeFile(destination, "ipa");
+        QVERIFY(QFile::exists(destination));
+    }
+
     void savedDates_data()
     {
         QTest::addColumn<QDateTime>("date");

@@ -152,6 +152,19 @@ private Q_SLOTS:
             u"{\"progress\":0.2}\n{\"progress\":0.7}\n{\"msg\":\"x\"}"_s, u"0.7"_s);
         row("progress: first percentage only", Progress, u"downloading 12.5% ... 47%"_s, u"0.125"_s);
         row("progress: only 250 percent", Progress, u"done 250%"_s, none);
+        // go-ios says nothing but these lines until the app has reached the phone.
+        const QString installing =
+            uR"({"time":"2026-07-10T12:00:01+02:00","level":"INFO","msg":"installing","appPath":"/Users/jane/50% off.ipa","device":"00008110-000A1B2C3D4E801E"})"_s;
+        row("progress: go-ios before its first percentage", Progress,
+            agentWarning + u'\n' + installing + u'\n', none);
+        row("progress: a cut JSON line", Progress, installing.left(installing.indexOf(u"off"_s)), none);
+        row("progress: go-ios's first percentage", Progress, installing + uR"(
+{"time":"…","level":"INFO","msg":"installing","module":"go-ios/zipconduit","status":"CreatingStagingDirectory","percentComplete":5})"_s,
+            u"0.05"_s);
+        row("progress: text before an object counts", Progress, u"downloading 12% {\"level\":\"info\"}"_s,
+            u"0.12"_s);
+        row("progress: a percentage after an object's line", Progress, installing + u"\rdownloading 30% |"_s,
+            u"0.3"_s);
 
         row("transfer: 3.5MB / 10MB", Transfer, u"3.5MB / 10MB"_s, u"3500000/10000000"_s);
         row("transfer: 1,5GiB/2GiB", Transfer, u"1,5GiB/2GiB"_s, u"1610612736/2147483648"_s);
@@ -233,6 +246,53 @@ private Q_SLOTS:
             u"iOS не приняла подпись IPA. Нужен оригинальный пакет с лицензией вашего Apple ID."_s);
         row("go-ios: an untrusting iPhone", FriendlyGoIOS,
             u"could not retrieve PairRecord with error: ReadPair failed"_s, trustDevice);
+
+        // ipatool's newer failures come before the table, whose licence and "not available" rules they would
+        // otherwise meet.
+        const QString removedApp = u"Эта версия IPATool не может скачать приложение, удалённое из App Store. "
+                                   u"Выберите другую версию IPATool в настройках."_s;
+        const QString blocked =
+            u"Apple выдала лицензию, но не отдаёт это приложение в вашем регионе. Выберите "
+            u"другую версию IPATool в настройках или повторите попытку позже."_s;
+        const QString serversDown =
+            u"Серверы Apple сейчас не отвечают. Повторите попытку через несколько минут."_s;
+        row("ipatool: platform lookup finds no app", Friendly,
+            u"failed to resolve latest iOS version for redownload: app 1065290732 in storefront RU "
+            u"(catalogs: "
+            u"enterprisestore, iphone, ipad): platform version lookup returned no app"_s,
+            removedApp);
+        row("ipatool: platform lookup finds no offers", Friendly,
+            u"Platform Version Lookup Returned No Offers; license"_s, removedApp);
+        row("ipatool: download blocked after the licence", Friendly,
+            u"app is not available for download in your region/storefront (license was granted but download "
+            u"was blocked)"_s,
+            blocked);
+        row("ipatool: blocked, region part only", Friendly,
+            u"App is not available for download in your region"_s, blocked);
+        row("ipatool: HTTP 500 with an empty body", Friendly,
+            u"failed to send http request: unexpected response from Apple (HTTP 500): empty or non-plist body"_s,
+            serversDown);
+        row("ipatool: HTTP 503", Friendly, u"request failed: HTTP 503 Service Unavailable, license"_s,
+            serversDown);
+        row("ipatool: HTTP 599", Friendly, u"(http 599)"_s, serversDown);
+        row("ipatool: status line", Friendly, u"got HTTP/1.1 502 Bad Gateway"_s, serversDown);
+        row("ipatool: http status word", Friendly, u"http status 504 not found"_s, serversDown);
+        row("ipatool: rate limited", Friendly,
+            u"failed to send http request: rate limited by Apple (HTTP 429): slow down"_s, serversDown);
+        row("ipatool: rate limited without a status", Friendly, u"Rate limited by Apple"_s, serversDown);
+        row("ipatool: 403 stays with the table", Friendly,
+            u"unexpected response from Apple (HTTP 403): forbidden"_s, rejected);
+        row("ipatool: 404 stays with the table", Friendly, u"unexpected response from Apple (HTTP 404): x"_s,
+            rejected);
+        row("ipatool: 4290 is no status", Friendly, u"HTTP 4290 app not found"_s, appMissing);
+        row("ipatool: 5000 is no status", Friendly, u"HTTP 5000 app not found"_s, appMissing);
+        row("ipatool: 500 inside a word", Friendly, u"HTTP 500ms app not found"_s, appMissing);
+        row("ipatool: a number away from HTTP", Friendly, u"HTTP 200, 503 apps not found"_s, appMissing);
+        row("ipatool: HTTP 50", Friendly, u"HTTP 50 not found"_s, appMissing);
+        row("ipatool: port 500", Friendly, u"dial tcp 10.0.0.1:500: port 500 timed out"_s,
+            u"dial tcp 10.0.0.1:500: port 500 timed out"_s);
+        row("go-ios: no ipatool rules", FriendlyGoIOS, u"unexpected response (HTTP 500)"_s,
+            u"<the text itself>"_s);
         row("friendly 9: sanitized, case kept", Friendly, u"Could not sign in Jane@Example.com, try again"_s,
             u"Could not sign in [скрыто], try again"_s);
     }

@@ -1,5 +1,7 @@
 #include "CancelledError.h"
+#include "LocalStore.h"
 #include "MirvoError.h"
+#include "OutputParser.h"
 #include "ProcessRunner.h"
 #include "SystemError.h"
 #include "ToolService.h"
@@ -16,7 +18,10 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <semaphore>
+
+#include <unistd.h>
 
 using namespace mirvo;
 using namespace mirvo::test;
@@ -89,7 +94,8 @@ private Q_SLOTS:
     void init()
     {
         m_data = std::make_unique<TemporaryDataDirectory>();
-        for (const char* name : {"MIRVO_FAKE_SCENARIO", "MIRVO_FAKE_DEVICES"})
+        for (const char* name : {"MIRVO_FAKE_SCENARIO", "MIRVO_FAKE_DEVICES", "MIRVO_FAKE_FAIL_IDS",
+                                 "MIRVO_FAKE_STALL_IDS", "MIRVO_FAKE_ERROR", "MIRVO_FAKE_STOREFRONT_BUNDLES"})
             qunsetenv(name);
         qputenv("MIRVO_FAKE_LOG", QFile::encodeName(m_data->filePath(u"fake-commands.log"_s)));
     }
@@ -297,6 +303,14 @@ private Q_SLOTS:
         row("empty IPA", "download", "empty-ipa", emptyIPA, 1);
         row("licence required", "download", "license-required",
             u"command failed: Apple не разрешает скачать это приложение"_s, 1);
+        row("removed app, platform lookup", "download", "platform-lookup",
+            u"command failed: Эта версия IPATool не может скачать приложение, удалённое из App Store."_s, 1);
+        row("download blocked after the licence", "download", "download-blocked",
+            u"command failed: Apple выдала лицензию, но не отдаёт это приложение в вашем регионе."_s, 1);
+        row("Apple answers 500", "download", "apple-500",
+            u"command failed: Серверы Apple сейчас не отвечают."_s, 1);
+        row("Apple rate-limits", "download", "rate-limited",
+            u"command failed: Серверы Apple сейчас не отвечают."_s, 1);
         row("download stopped", "download", "stalled", u"cancelled"_s, 1);
         row("usbmuxd not running, install", "install", "no-usbmuxd", usbmuxdDown, 1);
         row("iPhone unplugged, its words in the file name", "install", "no-devices",
@@ -371,6 +385,309 @@ private Q_SLOTS:
         // A download that fails leaves nothing behind and never touches a file that was there before.
         QCOMPARE(readFile(destination),
                  existing || appears ? std::optional<QByteArray>("kept") : std::nullopt);
+    }
+
+    void perAppDownloads_data()
+    {
+        QTest::addColumn<QByteArray>("failIDs");
+        QTest::addColumn<QByteArray>("error");     // MIRVO_FAKE_ERROR, if set
+        QTest::addColumn<QStringList>("outcomes"); // of the downloads of apps 1, 2 and 3, in turn
+
+        const QString licence =
+            u"command failed: Apple не разрешает скачать это приложение с текущего аккаунта. "
+            u"Войдите в Apple ID, с которого вы уже скачивали это приложение раньше, и "
+            u"повторите попытку."_s;
+        QTest::newRow("none fails") << QByteArray() << QByteArray() << QStringList{{}, {}, {}};
+        QTest::newRow("the second fails") << QByteArray("2") << QByteArray() << QStringList{{}, licence, {}};
+        QTest::newRow("two fail, spaces around")
+            << QByteArray(" 3 ,1") << QByteArray() << QStringList{licence, {}, licence};
+        QTest::newRow("with the error given")
+            << QByteArray("2") << QByteArray("password token is expired")
+            << QStringList{
+                   {},
+                   u"command failed: Сессия Apple истекла или отсутствует. Войдите в Apple ID повторно."_s,
+                   {}};
+        QTest::newRow("an ID only as a part")
+            << QByteArray("12,0") << QByteArray() << QStringList{{}, {}, {}};
+    }
+
+    void perAppDownloads()
+    {
+        QFETCH(QByteArray, failIDs);
+        QFETCH(QByteArray, error);
+        qputenv("MIRVO_FAKE_FAIL_IDS", failIDs);
+        if (!error.isEmpty())
+            qputenv("MIRVO_FAKE_ERROR", error);
+        const auto restore = qScopeGuard([] {
+            qunsetenv("MIRVO_FAKE_FAIL_IDS");
+            qunsetenv("MIRVO_FAKE_ERROR");
+        });
+
+        QStringList outcomes;
+        for (const QString& id : {u"1"_s, u"2"_s, u"3"_s}) {
+            const QString destination = m_data->filePath(u"app "_s + id + u".ipa"_s);
+            outcomes.append(outcomeOf([&] {
+                awaitTask(ToolService(m_runner, fakes())
+                              .download(AppIdentifier::storeID(id), destination, {}, {}, {}),
+                          20000);
+            }));
+            QCOMPARE(QFile::exists(destination), outcomes.last().isEmpty());
+        }
+        QTEST(outcomes, "outcomes");
+    }
+
+    void downloadsByBundleID_data()
+    {
+        QTest::addColumn<QByteArray>("storefront"); // MIRVO_FAKE_STOREFRONT_BUNDLES; "unset" leaves it out
+        QTest::addColumn<QString>("identifier");    // a bundle ID, or the digits of a store ID
+        QTest::addColumn<QString>("outcome");
+
+        const QString notFound =
+            u"command failed: Apple не вернула приложение. Проверьте ID, регион аккаунта и "
+            u"доступность повторной загрузки."_s;
+        QTest::newRow("the storefront offers nothing by default")
+            << QByteArray("unset") << u"com.example.gone"_s << notFound;
+        QTest::newRow("the storefront offers other apps")
+            << QByteArray("com.example.kept,com.example.other") << u"com.example.gone"_s << notFound;
+        QTest::newRow("the storefront offers it")
+            << QByteArray("com.example.kept, com.example.gone") << u"com.example.gone"_s << QString();
+        QTest::newRow("a store ID needs no storefront") << QByteArray("unset") << u"284910350"_s << QString();
+    }
+
+    void downloadsByBundleID()
+    {
+        QFETCH(QByteArray, storefront);
+        QFETCH(QString, identifier);
+        if (storefront != "unset")
+            qputenv("MIRVO_FAKE_STOREFRONT_BUNDLES", storefront);
+        const auto restore = qScopeGuard([] { qunsetenv("MIRVO_FAKE_STOREFRONT_BUNDLES"); });
+        const QString destination = m_data->filePath(u"app.ipa"_s);
+        const AppIdentifier app = identifier.front().isDigit() ? AppIdentifier::storeID(identifier)
+                                                               : AppIdentifier::bundleID(identifier);
+
+        QString output;
+        const OutputHandler onOutput = [&output](const QString& chunk) { output += chunk; };
+        const QString outcome = outcomeOf([&] {
+            awaitTask(ToolService(m_runner, fakes()).download(app, destination, onOutput, {}, {}), 20000);
+        });
+        QTEST(outcome, "outcome");
+        QCOMPARE(QFile::exists(destination), outcome.isEmpty());
+        // The lookup comes before the progress bar.
+        QCOMPARE(output.contains(u"downloading"_s), outcome.isEmpty());
+        QCOMPARE(loggedCommands().size(), 1);
+        QVERIFY(loggedCommands().constFirst().contains(app.arguments().join(u' ')));
+    }
+
+    void installReportsNoProgressWhileSending()
+    {
+        // A percentage in the IPA's name, which go-ios echoes before it sends the app.
+        const QString package = m_data->filePath(u"50% off.ipa"_s);
+        writeFile(package, "PK\x03\x04 an app");
+        QString output;
+        const OutputHandler onOutput = [&output](const QString& chunk) { output += chunk; };
+        awaitTask(ToolService(m_runner, fakes()).install(package, device(jane), onOutput, {}), 20000);
+
+        const qsizetype first = output.indexOf(u"percentComplete"_s);
+        QVERIFY(first > 0);
+        const QString sending = output.left(output.lastIndexOf(u'\n', first) + 1);
+        QVERIFY(sending.contains(u"50% off.ipa"_s));
+        QCOMPARE(OutputParser::progress(sending), std::nullopt);
+        const QString firstPercentage = output.left(output.indexOf(u'\n', first) + 1);
+        QCOMPARE(OutputParser::progress(firstPercentage), 0.05);
+    }
+
+    void installStoppedWhileSending()
+    {
+        qputenv("MIRVO_FAKE_SCENARIO", "silent-send");
+        qputenv("MIRVO_FAKE_SEND_MS", "60000");
+        const auto restore = qScopeGuard([] { qunsetenv("MIRVO_FAKE_SEND_MS"); });
+        const QString package = m_data->filePath(u"app.ipa"_s);
+        writeFile(package, "PK\x03\x04 an app");
+
+        std::stop_source stop;
+        QString output; // written on the runner's thread until the stop has ended the install
+        std::mutex lock;
+        const OutputHandler onOutput = [&](const QString& chunk) {
+            std::lock_guard guard(lock);
+            output += chunk;
+        };
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            std::lock_guard guard(lock);
+            if (output.contains(u"appPath"_s))
+                stop.request_stop();
+        });
+        poll.start(20);
+        QCOMPARE(
+            outcomeOf([&] {
+                awaitTask(
+                    ToolService(m_runner, fakes()).install(package, device(jane), onOutput, stop.get_token()),
+                    20000);
+            }),
+            u"cancelled"_s);
+        QVERIFY(!output.contains(u"percentComplete"_s));
+        QCOMPARE(OutputParser::progress(output), std::nullopt);
+    }
+
+    void destinationCheckedBeforeIpatoolRuns_data()
+    {
+        QTest::addColumn<QString>("destination"); // below the test's directory
+        QTest::addColumn<QString>("outcome");     // as outcomeOf() gives it; DATA stands for the directory
+
+        const QString ya = u"я"_s;
+        QTest::newRow("name of 256 bytes")
+            << ya.repeated(126) + u".ipa"_s
+            << u"message: Имя файла IPA длиннее 255 байт: "_s + ya.repeated(126) + u".ipa."_s;
+        QTest::newRow("name of 255 bytes") << ya.repeated(125) + u"a.ipa"_s << QString();
+        QTest::newRow("missing folder")
+            << u"Missing/App.ipa"_s << u"message: Папка для IPA не найдена: DATA/Missing."_s;
+        QTest::newRow("a file in place of the folder")
+            << u"file/App.ipa"_s << u"message: Путь для IPA ведёт не к папке: DATA/file."_s;
+        QTest::newRow("unwritable folder")
+            << u"locked/App.ipa"_s << u"message: Нет прав на запись в папку для IPA: DATA/locked."_s;
+        QTest::newRow("a dangling link in place of the file")
+            << u"dangling.ipa"_s
+            << u"message: Файл уже существует. Используйте сохранённый IPA или удалите его для повторного "
+               u"скачивания."_s;
+        QTest::newRow("a folder in place of the file")
+            << u"folder.ipa"_s
+            << u"message: Файл уже существует. Используйте сохранённый IPA или удалите его для повторного "
+               u"скачивания."_s;
+        QTest::newRow("no file name")
+            << u"Missing/"_s << u"message: Недопустимое имя файла IPA: DATA/Missing/."_s;
+    }
+
+    void destinationCheckedBeforeIpatoolRuns()
+    {
+        QFETCH(QString, destination);
+        QFETCH(QString, outcome);
+        if (destination.startsWith(u"locked/"_s) && ::geteuid() == 0)
+            QSKIP("root writes into any folder");
+        writeFile(m_data->filePath(u"file"_s), "not a folder");
+        QVERIFY(QDir().mkpath(m_data->filePath(u"folder.ipa"_s)));
+        QVERIFY(QDir().mkpath(m_data->filePath(u"locked"_s)));
+        QVERIFY(QFile::setPermissions(m_data->filePath(u"locked"_s), QFile::ReadOwner | QFile::ExeOwner));
+        const auto unlock = qScopeGuard([this] {
+            QFile::setPermissions(m_data->filePath(u"locked"_s),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        });
+        QVERIFY(QFile::link(m_data->filePath(u"nowhere"_s), m_data->filePath(u"dangling.ipa"_s)));
+        const QString path = m_data->path() + u'/' + destination;
+
+        QString actual = outcomeOf([&] {
+            awaitTask(
+                ToolService(m_runner, fakes()).download(AppIdentifier::storeID(u"1"_s), path, {}, {}, {}),
+                20000);
+        });
+        QCOMPARE(actual.replace(m_data->path(), u"DATA"_s), outcome);
+        QCOMPARE(loggedCommands().size(), outcome.isEmpty() ? 1 : 0);
+        QCOMPARE(QFileInfo(path).isFile(), outcome.isEmpty());
+    }
+
+    void storeNamesStayInPackages()
+    {
+        // Names as a catalog may carry them, downloaded one after another by real ipatool runs.
+        const LocalStore store(m_data->filePath(u"Mirvo"_s));
+        const QString exists =
+            u"message: Файл уже существует. Используйте сохранённый IPA или удалите его для повторного "
+            u"скачивания."_s;
+        const QString ya = u"я"_s;
+        const QList<std::pair<QString, QString>> apps{
+            {u"../../../escaped"_s, QString()},
+            {u"/"_s, QString()},
+            {u".."_s, QString()},
+            {u"\\:*?\"<>|"_s, QString()},
+            {QString(), QString()},
+            {u"Банк: Онлайн/2"_s, QString()},
+            {u"Банк/ Онлайн:2"_s, QString()}, // the same file name as the one before
+            {u"Банк: Онлайн/2"_s, u" \u2014 42"_s},
+            {ya.repeated(300), u" \u2014 42"_s},
+            {ya.repeated(300) + u"!"_s, u" \u2014 42"_s}, // the same shortened name as the one before
+        };
+        const QStringList expected{u"ok"_s, u"ok"_s, u"ok"_s, u"ok"_s, u"ok"_s,
+                                   u"ok"_s, exists,  u"ok"_s, u"ok"_s, exists};
+        const QString packages = QDir(store.packagesPath()).canonicalPath();
+        QStringList outcomes;
+        QStringList written;
+        for (const auto& [name, suffix] : apps) {
+            const QString destination = store.destination(name, suffix);
+            QCOMPARE(QDir(QFileInfo(destination).absolutePath()).canonicalPath(), packages);
+            const std::optional<QByteArray> before = readFile(destination);
+            const QString outcome = outcomeOf([&] {
+                awaitTask(ToolService(m_runner, fakes())
+                              .download(AppIdentifier::storeID(u"1"_s), destination, {}, {}, {}),
+                          20000);
+            });
+            outcomes.append(outcome.isEmpty() ? u"ok"_s : outcome);
+            if (outcome.isEmpty())
+                written.append(QFileInfo(destination).fileName());
+            else
+                QCOMPARE(readFile(destination), before); // never replaced
+        }
+        QCOMPARE(outcomes, expected);
+        // A refused download never started ipatool.
+        QCOMPARE(loggedCommands().size(), int(written.size()));
+        QStringList inPackages =
+            QDir(packages).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        inPackages.sort();
+        written.sort();
+        QCOMPARE(inPackages, written);
+        QStringList inData =
+            QDir(m_data->path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        inData.sort();
+        QCOMPARE(inData, (QStringList{u"Mirvo"_s, u"fake-commands.log"_s}));
+        QStringList inRoot =
+            QDir(store.root()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        inRoot.sort();
+        QCOMPARE(inRoot, (QStringList{u"Packages"_s, u"Tools"_s}));
+        // Names that start with a dot make hidden files, which would pass for leftovers.
+        for (const QString& name : std::as_const(written))
+            QVERIFY(QFile::remove(packages + u'/' + name));
+    }
+
+    void stopDuringDownloadLeavesNothing_data()
+    {
+        QTest::addColumn<QByteArray>("scenario");
+        QTest::addColumn<QByteArray>("stallIDs");
+        QTest::addColumn<QString>("app");
+
+        QTest::newRow("slow progress") << QByteArray("slow-progress") << QByteArray() << u"7"_s;
+        QTest::newRow("this app stalls") << QByteArray() << QByteArray("5,7") << u"7"_s;
+        QTest::newRow("stalled, SIGTERM ignored")
+            << QByteArray("stalled,ignore-sigterm") << QByteArray() << u"7"_s;
+    }
+
+    void stopDuringDownloadLeavesNothing()
+    {
+        QFETCH(QByteArray, scenario);
+        QFETCH(QByteArray, stallIDs);
+        QFETCH(QString, app);
+        qputenv("MIRVO_FAKE_SCENARIO", scenario);
+        qputenv("MIRVO_FAKE_STALL_IDS", stallIDs);
+        const auto restore = qScopeGuard([] { qunsetenv("MIRVO_FAKE_STALL_IDS"); });
+        const QString packages = m_data->filePath(u"Packages"_s);
+        QVERIFY(QDir().mkpath(packages));
+        const QString destination = packages + u"/App.ipa"_s;
+
+        std::stop_source stop;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            // Once ipatool has written into its files.
+            if (!m_data->leftoverTemporaryFiles().isEmpty())
+                stop.request_stop();
+        });
+        poll.start(20);
+        const QString outcome = outcomeOf([&] {
+            awaitTask(ToolService(m_runner, fakes())
+                          .download(AppIdentifier::storeID(app), destination, {}, {}, stop.get_token()),
+                      20000);
+        });
+        QCOMPARE(outcome, u"cancelled"_s);
+        QVERIFY(stop.stop_requested());
+        QCOMPARE(
+            QDir(packages).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList{});
     }
 
 private:

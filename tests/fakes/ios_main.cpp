@@ -20,6 +20,8 @@
 //   install-failed-exit-zero   install prints an error line yet exits with 0
 //   install-noisy              install prints lines where "errors" and "failures" stand inside longer words
 //   slow-progress              install takes about three seconds
+//   silent-send                install sends the app for three seconds (instead of 100 ms) before its first
+//                              percentage; MIRVO_FAKE_SEND_MS sets that time in either case
 //   stalled                    install hangs forever after its first progress line
 //   ignore-sigterm             SIGTERM is ignored
 //   flood                      install logs MIRVO_FAKE_FLOOD_BYTES (default 3 MiB) of progress lines first
@@ -193,6 +195,9 @@ int install(const QString& path, const QString& udid)
     if (!QFileInfo(path).isFile())
         failWith(u"failed writing"_s, u"open "_s + path + u": no such file or directory"_s);
     log(u"INFO"_s, u"installing"_s, {{u"appPath"_s, path}, {u"device"_s, udid}});
+    // Like go-ios, print nothing at all while the app goes to the phone, which can take minutes.
+    const QString sending = fake::scenario("silent-send") ? u"3000"_s : u"100"_s;
+    fake::sleepMilliseconds(fake::environment("MIRVO_FAKE_SEND_MS", sending).toInt());
 
     if (fake::scenario("flood")) {
         const qint64 total = fake::environment("MIRVO_FAKE_FLOOD_BYTES", u"3145728"_s).toLongLong();

@@ -7,6 +7,15 @@
 //                      once it has read the password
 //   license-required   download fails with "license is required"
 //   token-expired      download fails with "password token is expired"
+//   platform-lookup    download fails the way ipatool 2.6 fails for an app removed from the store: "failed to
+//                      resolve latest iOS version for redownload: app <ID> in storefront RU (catalogs:
+//                      enterprisestore, iphone, ipad): platform version lookup returned no app"
+//   download-blocked   download fails with "app is not available for download in your region/storefront
+//                      (license was granted but download was blocked)"
+//   apple-500          download fails with "failed to send http request: unexpected response from Apple (HTTP
+//                      500): empty or non-plist body"
+//   rate-limited       download fails with "failed to send http request: rate limited by Apple (HTTP 429):
+//                      Too Many Requests"
 //   signed-out         auth info and auth revoke fail: nothing is stored in the keyring
 //   slow-progress      download takes about three seconds, growing its file step by step
 //   stalled            download writes part of the file, then hangs forever
@@ -25,6 +34,13 @@
 //   login-passphrase   asks for the key store's passphrase once Apple accepted the credentials
 //   login-silent       exits with status 1 after the answers, without a final line
 //   login-hang         never ends after the answers
+// download --bundle-identifier first looks the app up in the signed-in account's storefront, as the real tool
+// does, and fails with "app not found" (before drawing its bar) unless MIRVO_FAKE_STOREFRONT_BUNDLES
+// (comma-separated bundle IDs) names it: by default the storefront offers nothing. --app-id makes no lookup.
+// Per app, for batches (comma-separated store IDs, matched against what follows --app-id or
+// --bundle-identifier):
+//   MIRVO_FAKE_FAIL_IDS    these downloads fail with MIRVO_FAKE_ERROR (default "license is required")
+//   MIRVO_FAKE_STALL_IDS   these downloads write part of the file, then hang forever (as "stalled")
 // Other variables: MIRVO_FAKE_VERSION (default 2.3.2), MIRVO_FAKE_ACCOUNT (the signed-in e-mail when
 // MIRVO_FAKE_HOME is not set, default jane@example.com; empty means signed out), MIRVO_FAKE_IPA_SIZE (bytes,
 // default 1 MiB), MIRVO_FAKE_LOG, and MIRVO_FAKE_HOME: a directory the fake keeps as its own, as the real
@@ -59,6 +75,17 @@ const QString tool = u"ipatool"_s;
                               {u"success"_s, false},
                               {u"time"_s, fake::timestamp()}}));
     std::exit(1);
+}
+
+// Whether `app` is one of the comma-separated entries of the variable.
+bool listed(const char* variable, const QString& app)
+{
+    const QStringList entries = fake::environment(variable).split(u',', Qt::SkipEmptyParts);
+    for (const QString& entry : entries) {
+        if (entry.trimmed() == app)
+            return true;
+    }
+    return false;
 }
 
 std::optional<QString> scenarioError()
@@ -276,6 +303,17 @@ int authLogin(const QStringList& args)
     return 0;
 }
 
+bool isDigits(const QString& text)
+{
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return false;
+    }
+    return true;
+}
+
 // Sizes the way the progress bar prints them: base 1024, a space before the unit.
 std::pair<QString, QString> humanSize(qint64 bytes)
 {
@@ -314,16 +352,35 @@ void writeFile(const QString& path, const QByteArray& contents)
         failWith(u"failed to write file: "_s + path);
 }
 
-int download(const QString& output)
+// `app` is what followed --app-id or --bundle-identifier.
+int download(const QString& app, bool byBundleID, const QString& output)
 {
+    if (byBundleID && !listed("MIRVO_FAKE_STOREFRONT_BUNDLES", app))
+        failWith(u"app not found"_s);
     // The real tool draws its empty bar before it talks to Apple.
     fake::out(u"\rdownloading   0% |"_s + QString(40, u' ') + u"| ( 0/ 1 B) "_s);
     if (fake::scenario("license-required"))
         failWith(u"license is required"_s);
     if (fake::scenario("token-expired"))
         failWith(u"password token is expired"_s);
+    if (fake::scenario("platform-lookup")) {
+        const QString id = isDigits(app) ? app : u"1065290732"_s;
+        failWith(u"failed to resolve latest iOS version for redownload: app "_s + id +
+                 u" in storefront RU (catalogs: enterprisestore, iphone, ipad): platform version lookup "
+                 u"returned no app"_s);
+    }
+    if (fake::scenario("download-blocked"))
+        failWith(u"app is not available for download in your region/storefront (license was granted but "
+                 u"download was blocked)"_s);
+    if (fake::scenario("apple-500"))
+        failWith(u"failed to send http request: unexpected response from Apple (HTTP 500): empty or "
+                 u"non-plist body"_s);
+    if (fake::scenario("rate-limited"))
+        failWith(u"failed to send http request: rate limited by Apple (HTTP 429): Too Many Requests"_s);
     if (const auto error = scenarioError())
         failWith(*error);
+    if (listed("MIRVO_FAKE_FAIL_IDS", app))
+        failWith(fake::environment("MIRVO_FAKE_ERROR", u"license is required"_s));
 
     const qint64 size = fake::environment("MIRVO_FAKE_IPA_SIZE", u"1048576"_s).toLongLong();
     const QByteArray contents = ipaContents(size);
@@ -335,6 +392,7 @@ int download(const QString& output)
     }
 
     const bool slow = fake::scenario("slow-progress");
+    const bool stalled = listed("MIRVO_FAKE_STALL_IDS", app);
     const int steps = slow ? 25 : 5;
     const int stepDelay = slow ? 120 : 20;
     QFile partial(side);
@@ -345,7 +403,7 @@ int download(const QString& output)
         partial.write(contents.mid(partial.size(), done - partial.size()));
         partial.flush();
         fake::out(progressBar(done, size));
-        if (fake::scenario("stalled") && step * 2 >= steps)
+        if ((stalled || fake::scenario("stalled")) && step * 2 >= steps)
             fake::sleepForever();
         fake::sleepMilliseconds(stepDelay);
     }
@@ -372,17 +430,6 @@ int download(const QString& output)
     return 0;
 }
 
-bool isDigits(const QString& text)
-{
-    if (text.isEmpty())
-        return false;
-    for (const QChar c : text) {
-        if (c < u'0' || c > u'9')
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -405,7 +452,7 @@ int main(int argc, char** argv)
         const bool byStoreID = args[1] == u"--app-id"_s && isDigits(args[2]);
         const bool byBundleID = args[1] == u"--bundle-identifier"_s && !args[2].isEmpty();
         if (byStoreID || byBundleID)
-            return download(args[4]);
+            return download(args[2], byBundleID, args[4]);
     }
     fake::usageError(tool, args);
 }
