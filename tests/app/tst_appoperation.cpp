@@ -42,6 +42,8 @@ private Q_SLOTS:
     void existingPackageIsReused_data();
     void existingPackageIsReused();
     void installsOnTheDeviceCapturedAtTheStart();
+    void silentSendingShowsNoInstallValue();
+    void longNamesAreShortened();
     void stopDuringTheDownload();
     void failingToolEndsInTheFriendlyAlert();
     void guards();
@@ -172,6 +174,42 @@ void tst_AppOperation::installsOnTheDeviceCapturedAtTheStart()
     QVERIFY(installAtStart && !*installAtStart);
     QVERIFY(install.values.size() > 1);
     QCOMPARE(install.values.constLast(), 1.0);
+}
+
+void tst_AppOperation::silentSendingShowsNoInstallValue()
+{
+    qputenv("MIRVO_FAKE_SCENARIO", "silent-send");
+    qputenv("MIRVO_FAKE_SEND_MS", "800");
+    OperationState& operation = m_fixture->operation();
+    operation.perform(m_fixture->request(u"Тихое"_s, u"100011"_s), true);
+    QTRY_COMPARE_WITH_TIMEOUT(operation.progressStage(), Stage::Install, 20000);
+    // go-ios says nothing while it sends the app: no value, so the bar is indeterminate, not stuck at 0 %.
+    QTest::qWait(400);
+    QVERIFY(!operation.installProgress());
+    QVERIFY(m_fixture->waitUntilIdle());
+    QCOMPARE(operation.installProgress(), std::optional<double>(1.0));
+    QCOMPARE(m_fixture->model().alert(), QString());
+}
+
+void tst_AppOperation::longNamesAreShortened()
+{
+    // 130 Cyrillic letters take 260 bytes: more than a file name may hold.
+    const QString name = QString(130, u'ж');
+    OperationState& operation = m_fixture->operation();
+    operation.perform(m_fixture->request(name, u"100012"_s), false);
+    QVERIFY(m_fixture->waitUntilIdle());
+    QCOMPARE(m_fixture->model().alert(), QString());
+    const QStringList files = m_fixture->packageFiles();
+    QCOMPARE(files.size(), 1);
+    QVERIFY(files.constFirst().toUtf8().size() <= 255);
+    QVERIFY(files.constFirst().startsWith(QString(100, u'ж')));
+    QVERIFY(files.constFirst().endsWith(u"ж.ipa"_s));
+
+    // The same app again finds the shortened file and downloads nothing.
+    operation.perform(m_fixture->request(name, u"100012"_s), false);
+    QVERIFY(m_fixture->waitUntilIdle());
+    QCOMPARE(m_fixture->calls().size(), 1);
+    QCOMPARE(m_fixture->model().notice(), name + u": IPA сохранён на Mac."_s);
 }
 
 void tst_AppOperation::stopDuringTheDownload()
