@@ -40,8 +40,9 @@ public:
 
     ~OperationFixture()
     {
-        for (const char* name : {"MIRVO_FAKE_LOG", "MIRVO_FAKE_SCENARIO", "MIRVO_FAKE_ERROR",
-                                 "MIRVO_FAKE_FAIL_IDS", "MIRVO_FAKE_STOREFRONT_BUNDLES"})
+        for (const char* name :
+             {"MIRVO_FAKE_LOG", "MIRVO_FAKE_SCENARIO", "MIRVO_FAKE_ERROR", "MIRVO_FAKE_FAIL_IDS",
+              "MIRVO_FAKE_STALL_IDS", "MIRVO_FAKE_STOREFRONT_BUNDLES", "MIRVO_FAKE_SEND_MS"})
             qunsetenv(name);
     }
 
