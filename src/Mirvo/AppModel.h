@@ -72,6 +72,9 @@ public:
     // be opened.
     const std::optional<LocalStore>& store() const { return m_store; }
     const ToolService& service() const { return m_service; }
+    // Runs ipatool and go-ios.
+    const std::shared_ptr<CommandRunning>& runner() const { return m_environment.runner; }
+    QSettings& settings() const { return *m_environment.settings; }
     // The HTTP client of every network service; none when the environment gives none (most tests).
     const std::shared_ptr<HttpClient>& http() const { return m_environment.http; }
     // The icon caches in the data directory; null when the store or the cache could not be opened.

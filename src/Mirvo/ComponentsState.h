@@ -1,8 +1,12 @@
 #pragma once
 
+#include "ToolBootstrapper.h"
+
+#include <QList>
 #include <QMap>
 #include <QObject>
 #include <QStringList>
+#include <QVariantList>
 #include <QVariantMap>
 #include <QtQml/qqmlregistration.h>
 
@@ -25,6 +29,9 @@ class ComponentsState : public QObject {
     Q_PROPERTY(bool installing READ installing NOTIFY installingChanged)
     Q_PROPERTY(bool checking READ checking NOTIFY checkingChanged)
     Q_PROPERTY(QString stage READ stage NOTIFY stageChanged)
+    Q_PROPERTY(QVariantList ipatoolReleases READ ipatoolReleasesForQml NOTIFY ipatoolReleasesChanged)
+    Q_PROPERTY(bool releasesLoading READ releasesLoading NOTIFY releasesLoadingChanged)
+    Q_PROPERTY(QString chosenIPAToolRelease READ chosenIPAToolRelease NOTIFY chosenIPAToolReleaseChanged)
 
 public:
     explicit ComponentsState(AppModel& root);
@@ -47,8 +54,24 @@ public:
     // The required tools the locator cannot find, in the order of the required list; stored and returned.
     QStringList updateMissingTools();
 
+    // Fetches the missing tools, and ipatool again when it is too old. Never throws; a failure is an alert.
     QCoro::Task<> installMissingTools();
+    // The missing list, then both tools' versions, one after the other. Never throws.
     QCoro::Task<> refreshComponents();
+    Q_INVOKABLE void refresh();
+    Q_INVOKABLE void install();
+
+    // The last ten ipatool releases, newest first, for the user to choose from.
+    const QList<ToolRelease>& ipatoolReleases() const { return m_releases; }
+    bool releasesLoading() const { return m_releasesLoading; }
+    QCoro::Task<> loadIPAToolReleases();
+    Q_INVOKABLE void loadReleases();
+    // The ipatool release the user chose (its tag), kept across starts; empty for the latest.
+    QString chosenIPAToolRelease() const;
+    // Installs that release of ipatool in place of the current one and keeps it until the user chooses
+    // again; an empty tag goes back to the latest.
+    QCoro::Task<> chooseIPAToolRelease(QString tag);
+    Q_INVOKABLE void chooseRelease(const QString& tag);
 
 Q_SIGNALS:
     void missingToolsChanged();
@@ -57,9 +80,15 @@ Q_SIGNALS:
     void installingChanged();
     void checkingChanged();
     void stageChanged();
+    void ipatoolReleasesChanged();
+    void releasesLoadingChanged();
+    void chosenIPAToolReleaseChanged();
 
 private:
     QVariantMap versionsForQml() const;
+    QVariantList ipatoolReleasesForQml() const;
+    QCoro::Task<> install(bool force);
+    QCoro::Task<> inspectVersions();
 
     AppModel& m_root;
     QStringList m_missingTools;
@@ -68,6 +97,8 @@ private:
     bool m_installing = false;
     bool m_checking = false;
     QString m_stage;
+    QList<ToolRelease> m_releases;
+    bool m_releasesLoading = false;
 };
 
 } // namespace mirvo
