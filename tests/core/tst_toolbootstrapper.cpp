@@ -1,5 +1,6 @@
 // The tool bootstrapper over real HTTPS: the endpoints file makes a loopback server play the GitHub API and
 // the download host, and the archives it serves are built here.
+#include "ArchiveWriter.h"
 #include "AwaitTask.h"
 #include "CancelledError.h"
 #include "Endpoints.h"
@@ -17,11 +18,9 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QtEndian>
 #include <QtTest>
 
 #include <sys/stat.h>
-#include <zlib.h>
 
 Q_DECLARE_METATYPE(mirvo::ToolPlatform)
 
@@ -62,111 +61,37 @@ void writeExecutable(const QString& path, const QByteArray& contents)
     QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 }
 
-void putOctal(QByteArray& block, int offset, int width, qint64 value)
-{
-    const QByteArray digits = QByteArray::number(value, 8).rightJustified(width - 1, '0');
-    block.replace(offset, width - 1, digits);
-}
-
-struct TarEntry {
+struct TarFile {
     QByteArray path;
-    QByteArray data;
+    QByteArray content;
     char type = '0';
 };
 
 // A ustar archive, gzip-compressed, as ipatool's releases pack their executable.
-QByteArray tarGzip(const QList<TarEntry>& entries)
+QByteArray tarGzip(const QList<TarFile>& files)
 {
-    QByteArray tar;
-    for (const TarEntry& entry : entries) {
-        QByteArray header(512, '\0');
-        header.replace(0, entry.path.size(), entry.path);
-        putOctal(header, 100, 8, 0755);
-        putOctal(header, 108, 8, 0);
-        putOctal(header, 116, 8, 0);
-        putOctal(header, 124, 12, entry.data.size());
-        putOctal(header, 136, 12, 1'700'000'000);
-        header[156] = entry.type;
-        header.replace(257, 8,
-                       "ustar\0"
-                       "00"_ba);
-        header.replace(148, 8, QByteArray(8, ' '));
-        int sum = 0;
-        for (const char byte : std::as_const(header))
-            sum += static_cast<unsigned char>(byte);
-        putOctal(header, 148, 7, sum);
-        tar += header + entry.data;
-        tar += QByteArray((512 - entry.data.size() % 512) % 512, '\0');
+    QList<ArchiveWriter::TarEntry> entries;
+    for (const TarFile& file : files) {
+        ArchiveWriter::TarEntry entry;
+        entry.name = file.path;
+        entry.content = file.content;
+        entry.type = file.type;
+        entries.append(entry);
     }
-    tar += QByteArray(1024, '\0');
-    return LoopbackHttpServer::gzip(tar);
+    return ArchiveWriter::gzip(ArchiveWriter::tar(entries));
 }
 
-void appendLE16(QByteArray& out, quint16 value)
+// A zip of stored files, as go-ios' releases pack their executables.
+QByteArray zip(const QList<std::pair<QByteArray, QByteArray>>& files)
 {
-    char bytes[2];
-    qToLittleEndian(value, bytes);
-    out.append(bytes, 2);
-}
-
-void appendLE32(QByteArray& out, quint32 value)
-{
-    char bytes[4];
-    qToLittleEndian(value, bytes);
-    out.append(bytes, 4);
-}
-
-// A zip file of stored entries, as go-ios' releases hold their executables.
-QByteArray zip(const QList<std::pair<QByteArray, QByteArray>>& entries)
-{
-    QByteArray local;
-    QByteArray central;
-    for (const auto& [name, data] : entries) {
-        const quint32 crc =
-            quint32(crc32(0L, reinterpret_cast<const Bytef*>(data.constData()), uInt(data.size())));
-        const quint32 offset = quint32(local.size());
-        appendLE32(local, 0x04034B50);
-        appendLE16(local, 20);
-        appendLE16(local, 0);
-        appendLE16(local, 0);
-        appendLE16(local, 0);
-        appendLE16(local, 0);
-        appendLE32(local, crc);
-        appendLE32(local, quint32(data.size()));
-        appendLE32(local, quint32(data.size()));
-        appendLE16(local, quint16(name.size()));
-        appendLE16(local, 0);
-        local += name + data;
-
-        appendLE32(central, 0x02014B50);
-        appendLE16(central, 0x031E);
-        appendLE16(central, 20);
-        appendLE16(central, 0);
-        appendLE16(central, 0);
-        appendLE16(central, 0);
-        appendLE16(central, 0);
-        appendLE32(central, crc);
-        appendLE32(central, quint32(data.size()));
-        appendLE32(central, quint32(data.size()));
-        appendLE16(central, quint16(name.size()));
-        appendLE16(central, 0);
-        appendLE16(central, 0);
-        appendLE16(central, 0);
-        appendLE16(central, 0);
-        appendLE32(central, 0100755u << 16);
-        appendLE32(central, offset);
-        central += name;
+    QList<ArchiveWriter::ZipEntry> entries;
+    for (const auto& [name, content] : files) {
+        ArchiveWriter::ZipEntry entry;
+        entry.name = name;
+        entry.content = content;
+        entries.append(entry);
     }
-    QByteArray end;
-    appendLE32(end, 0x06054B50);
-    appendLE16(end, 0);
-    appendLE16(end, 0);
-    appendLE16(end, quint16(entries.size()));
-    appendLE16(end, quint16(entries.size()));
-    appendLE32(end, quint32(central.size()));
-    appendLE32(end, quint32(local.size()));
-    appendLE16(end, 0);
-    return local + central + end;
+    return ArchiveWriter::zip(entries).bytes;
 }
 
 QByteArray sha256Hex(const QByteArray& data)
