@@ -409,12 +409,11 @@ std::exception_ptr publishCatching(QString directory, QByteArray data, QString n
 QCoro::Task<> fetchAndPublish(std::shared_ptr<HttpClient> http, QString directory, Installation installation,
                               ToolBootstrapper::EventHandler onEvent, std::stop_token stop)
 {
+    report(onEvent, ToolDownloadEvent::Kind::Downloading, installation.displayName);
     // Every address is checked before anything is fetched.
     requireDownloadAddress(installation.archive.url);
     if (installation.checksum)
         requireDownloadAddress(installation.checksum->url);
-
-    report(onEvent, ToolDownloadEvent::Kind::Downloading, installation.displayName);
     std::optional<QByteArray> digest;
     if (installation.checksum) {
         const QByteArray text =

@@ -4,6 +4,7 @@
 #include "AwaitTask.h"
 #include "CancelledError.h"
 #include "Endpoints.h"
+#include "FakeHttpClient.h"
 #include "LoopbackHttpServer.h"
 #include "MirvoError.h"
 #include "NetworkHttpClient.h"
@@ -139,6 +140,7 @@ private Q_SLOTS:
     void nothingToDo();
     void directoryIsCreatedFirst();
     void installsBothTools();
+    void requestsAsSent();
     void forceFetchesOnlyIPATool();
     void goIOSChoice_data();
     void goIOSChoice();
@@ -385,6 +387,52 @@ void tst_ToolBootstrapper::installsBothTools()
     }
 }
 
+void tst_ToolBootstrapper::requestsAsSent()
+{
+    const QString base = u"https://127.0.0.1/dl/"_s;
+    const QByteArray archive =
+        tarGzip({{"bin/ipatool-2.3.1-macos-arm64", ipatoolProgram(u"2.3.1"_s, macArm)}});
+    const QByteArray release =
+        QJsonDocument(
+            QJsonObject{{u"assets"_s,
+                         QJsonArray{asset(u"ipatool-2.3.1-macos-arm64.tar.gz"_s,
+                                          QUrl(base + u"ipatool-2.3.1-macos-arm64.tar.gz"_s)),
+                                    asset(u"ipatool-2.3.1-macos-arm64.tar.gz.sha256sum"_s,
+                                          QUrl(base + u"ipatool-2.3.1-macos-arm64.tar.gz.sha256sum"_s))}}})
+            .toJson();
+    auto http = std::make_shared<FakeHttpClient>([&](const HttpRequest& request) {
+        const QString path = request.url.path();
+        if (path.endsWith(u".sha256sum"_s))
+            return FakeHttpClient::ok(sha256Hex(archive));
+        if (path.endsWith(u".tar.gz"_s))
+            return FakeHttpClient::ok(archive);
+        return FakeHttpClient::ok(release);
+    });
+    writeExecutable(tools(u"ios"_s), "old ios");
+    const ToolBootstrapper bootstrapper(m_tools, http, macArm);
+    QCOMPARE(awaitTask(bootstrapper.installMissing(false, {})), QStringList{u"ipatool"_s});
+
+    const QList<HttpRequest>& requests = http->requests();
+    QCOMPARE(requests.size(), 3);
+    const QList<std::pair<QByteArray, QByteArray>> apiHeaders{{"Accept", "application/vnd.github+json"},
+                                                              {"User-Agent", "Mirvo"}};
+    const QList<std::pair<QByteArray, QByteArray>> downloadHeaders{{"User-Agent", "Mirvo"}};
+    QCOMPARE(requests.at(0).url,
+             QUrl(u"https://127.0.0.1:%1/api/repos/majd/ipatool/releases/latest"_s.arg(m_server.port())));
+    QCOMPARE(requests.at(0).headers, apiHeaders);
+    QCOMPARE(requests.at(1).url, QUrl(base + u"ipatool-2.3.1-macos-arm64.tar.gz.sha256sum"_s));
+    QCOMPARE(requests.at(1).headers, downloadHeaders);
+    QCOMPARE(requests.at(1).maxBodyBytes, ToolBootstrapper::maximumChecksumBytes);
+    QCOMPARE(requests.at(2).url, QUrl(base + u"ipatool-2.3.1-macos-arm64.tar.gz"_s));
+    QCOMPARE(requests.at(2).headers, downloadHeaders);
+    QCOMPARE(requests.at(2).maxBodyBytes, qint64(104'857'600));
+    for (const HttpRequest& request : requests) {
+        QCOMPARE(request.timeout, 60.0);
+        QCOMPARE(request.cachePolicy, HttpRequest::CachePolicy::UseProtocolPolicy);
+    }
+    QCOMPARE(readFile(tools(u"ipatool"_s)), ipatoolProgram(u"2.3.1"_s, macArm));
+}
+
 void tst_ToolBootstrapper::forceFetchesOnlyIPATool()
 {
     writeExecutable(tools(u"ipatool"_s), "old ipatool");
@@ -579,7 +627,7 @@ void tst_ToolBootstrapper::refusedAddresses()
     QCOMPARE(outcome.error, invalidAddress);
     // Refused before anything was fetched, even over the allowed address of the other file.
     QCOMPARE(targetsSinceStart(), QStringList{u"/api/repos/"_s + repository + u"/releases/latest"_s});
-    QCOMPARE(texts(outcome.events), QStringList{u"Ищем выпуск "_s + (goIOS ? u"go-ios…"_s : u"IPATool…"_s)});
+    QCOMPARE(texts(outcome.events), allEvents(goIOS ? u"go-ios"_s : u"IPATool"_s).mid(0, 2));
     QVERIFY(!QFileInfo::exists(tools(goIOS ? u"ios"_s : u"ipatool"_s)));
 }
 
@@ -866,6 +914,8 @@ void tst_ToolBootstrapper::chosenReleaseFailures_data()
                                    << u"В выбранном выпуске IPATool нет файла для этого компьютера."_s;
     QTest::newRow("unknown tag") << macArm << u"v9.9.9"_s << QStringList() << 404
                                  << u"/api/repos/majd/ipatool/releases/tags/v9.9.9"_s << releaseNotReturned;
+    QTest::newRow("tag of dots") << macArm << u".."_s << QStringList() << 404 << QString()
+                                 << u"Не удалось составить адрес выпуска инструмента."_s;
     // A tag is one path segment, however it is spelt.
     QTest::newRow("tag with a slash")
         << macArm << u"../latest"_s << QStringList() << 404
@@ -886,12 +936,14 @@ void tst_ToolBootstrapper::chosenReleaseFailures()
     QJsonArray assets;
     for (const QString& name : std::as_const(names))
         assets.append(servedAsset(name, "archive"));
-    m_server.setRoute(requested.toUtf8(),
-                      Route::answering(status, QJsonDocument(QJsonObject{{u"assets"_s, assets}}).toJson()));
+    if (!requested.isEmpty())
+        m_server.setRoute(
+            requested.toUtf8(),
+            Route::answering(status, QJsonDocument(QJsonObject{{u"assets"_s, assets}}).toJson()));
     writeExecutable(tools(u"ipatool"_s), "old ipatool");
     const Outcome outcome = install(true, platform, tag);
     QCOMPARE(outcome.error, message);
-    QCOMPARE(targetsSinceStart(), QStringList{requested});
+    QCOMPARE(targetsSinceStart(), requested.isEmpty() ? QStringList() : QStringList{requested});
     QCOMPARE(readFile(tools(u"ipatool"_s)), "old ipatool"_ba);
 }
 
