@@ -137,6 +137,7 @@ private Q_SLOTS:
 
     void eventTexts_data();
     void eventTexts();
+    void currentPlatform();
     void nothingToDo();
     void directoryIsCreatedFirst();
     void installsBothTools();
@@ -326,6 +327,21 @@ void tst_ToolBootstrapper::eventTexts()
     QCOMPARE(event.text(), text);
     // The ellipsis is the one character.
     QVERIFY(!event.text().contains(u"..."_s));
+}
+
+void tst_ToolBootstrapper::currentPlatform()
+{
+    const ToolPlatform platform = ToolPlatform::current();
+    QCOMPARE(ToolBootstrapper(m_tools, m_http).platform(), platform);
+#if defined(Q_OS_LINUX) && defined(Q_PROCESSOR_X86_64)
+    QCOMPARE(platform, linuxAmd);
+#elif defined(Q_OS_LINUX) && defined(Q_PROCESSOR_ARM_64)
+    QCOMPARE(platform, linuxArm);
+#elif defined(Q_OS_MACOS) && defined(Q_PROCESSOR_ARM_64)
+    QCOMPARE(platform, macArm);
+#else
+    QVERIFY(!platform.system.isEmpty() && !platform.architecture.isEmpty());
+#endif
 }
 
 void tst_ToolBootstrapper::nothingToDo()
