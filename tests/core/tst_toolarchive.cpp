@@ -122,6 +122,8 @@ private Q_SLOTS:
     void gzipWrapper();
     void largeEntriesCrossManySteps_data();
     void largeEntriesCrossManySteps();
+    void archivesOfAnotherWriter_data();
+    void archivesOfAnotherWriter();
     void everyFailureIsAMessage();
 };
 
@@ -617,6 +619,54 @@ void TestToolArchive::largeEntriesCrossManySteps()
         zip ? ToolArchive::zipEntry(named, archive) : ToolArchive::tarGzipEntry(named, archive);
     QCOMPARE(output.size(), expected.size());
     QVERIFY(output == expected);
+}
+
+// The fuzzer's seeds, written by Python's zipfile, tarfile and gzip modules.
+void TestToolArchive::archivesOfAnotherWriter_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("named");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<QString>("error");
+
+    const QByteArray ios = QByteArray("\xCF\xFA\xED\xFE ios ").repeated(6);
+    const QByteArray tool = QByteArray("\x7F"
+                                       "ELF ipatool ")
+                                .repeated(6);
+    QTest::newRow("go-ios for macOS") << u"go-ios-mac.zip"_s << u"ios"_s << ios << QString();
+    QTest::newRow("go-ios for Linux") << u"go-ios-linux.zip"_s << u"ios"_s << QByteArray() << zipMissing;
+    QTest::newRow("go-ios for Linux, by its own name")
+        << u"go-ios-linux.zip"_s << u"ios-arm64"_s << ios << QString();
+    QTest::newRow("stored, with a comment") << u"stored.zip"_s << u"ios"_s << ios << QString();
+    QTest::newRow("ipatool for macOS")
+        << u"ipatool-macos-arm64.tar.gz"_s << u"ipatool"_s << tool << QString();
+    // The long path lives in a pax record, which is not read; the ustar name holds its first 100 bytes.
+    QTest::newRow("a path only a pax record holds")
+        << u"ipatool-pax.tar.gz"_s << u"ipatool"_s << QByteArray() << tarMissing;
+    QTest::newRow("a symbolic link in GNU format")
+        << u"ipatool-link.tar.gz"_s << u"ipatool"_s << QByteArray() << tarNotRegular;
+}
+
+void TestToolArchive::archivesOfAnotherWriter()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, named);
+    QFETCH(QByteArray, expected);
+    QFETCH(QString, error);
+
+    QFile archive(QStringLiteral(SEED_CORPUS_DIR) + u'/' + file);
+    QVERIFY2(archive.open(QIODevice::ReadOnly), qPrintable(archive.errorString()));
+    const QByteArray data = archive.readAll();
+    QByteArray output;
+    QCOMPARE(failureOf(
+                 [&] {
+                     return file.endsWith(u".zip"_s) ? ToolArchive::zipEntry(named, data)
+                                                     : ToolArchive::tarGzipEntry(named, data);
+                 },
+                 &output),
+             error);
+    if (error.isEmpty())
+        QCOMPARE(output, expected);
 }
 
 void TestToolArchive::everyFailureIsAMessage()
