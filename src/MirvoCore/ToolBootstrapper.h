@@ -46,6 +46,17 @@ struct ToolRelease {
     bool operator==(const ToolRelease&) const = default;
 };
 
+// The system and processor whose tool builds are fetched, named as the release files name them.
+struct ToolPlatform {
+    QString system;       // "macos" or "linux"
+    QString architecture; // "arm64" or "amd64"
+
+    bool isMac() const;
+    // The platform this process runs on; a Mac with Apple silicon counts as one even for an Intel build.
+    static ToolPlatform current();
+    bool operator==(const ToolPlatform&) const = default;
+};
+
 // Fetches ipatool and go-ios from their GitHub releases and publishes their executables in one directory
 // (the store's Tools). Keeps no state between calls.
 class ToolBootstrapper {
@@ -53,14 +64,17 @@ public:
     using EventHandler = std::function<void(const ToolDownloadEvent&)>;
 
     static constexpr qint64 maximumDownloadBytes = 104'857'600;
+    static constexpr qint64 maximumChecksumBytes = 4096;
 
-    ToolBootstrapper(QString directory, std::shared_ptr<HttpClient> http);
+    ToolBootstrapper(QString directory, std::shared_ptr<HttpClient> http,
+                     ToolPlatform platform = ToolPlatform::current());
 
     const QString& directory() const { return m_directory; }
+    const ToolPlatform& platform() const { return m_platform; }
 
     // Installs what is missing, ipatool again when `forceIPATool`, and returns the names installed
-    // ("ipatool" before "ios"). `ipatoolRelease` (a tag of ipatoolReleases()) installs that release of
-    // ipatool instead of the latest. Events arrive on the calling thread.
+    // ("ipatool" before "ios"). `ipatoolRelease` (a tag of ipatoolReleases()) names the release of ipatool
+    // to install, when ipatool is installed, instead of the latest. Events arrive on the calling thread.
     QCoro::Task<QStringList> installMissing(bool forceIPATool, EventHandler onEvent,
                                             std::optional<QString> ipatoolRelease = {},
                                             std::stop_token stop = {}) const;
@@ -70,6 +84,7 @@ public:
 private:
     QString m_directory;
     std::shared_ptr<HttpClient> m_http;
+    ToolPlatform m_platform;
 };
 
 } // namespace mirvo
