@@ -310,8 +310,11 @@ QByteArray ToolArchive::tarGzipEntry(const QString& named, const QByteArray& dat
         if (!size || !fits(start, *size, count))
             fail(u"Архив IPATool имеет повреждённую запись."_s);
 
-        if (tarPathMatches(path, named)) {
-            const char type = tar.at(qsizetype(position + 156));
+        const char type = tar.at(qsizetype(position + 156));
+        // bsdtar and GNU tar name a file's pax header after the file ("bin/PaxHeader/ipatool-…"): an
+        // extended header is skipped by its size, never taken for the file it describes.
+        const bool extendedHeader = type == 'x' || type == 'g' || type == 'L' || type == 'K';
+        if (!extendedHeader && tarPathMatches(path, named)) {
             if ((type != '0' && type != '\0') || *size > maximumExecutableBytes)
                 fail(u"Исполняемый файл IPATool имеет неверный формат."_s);
             // When the file is most of the archive, trimming the archive in place spares a second copy.

@@ -399,6 +399,17 @@ void TestToolArchive::tarGzipEntry_data()
                        .type = 'g'},
                       tarFile("bin/ipatool-2.3.2-macos-arm64", tool)})
         << u"ipatool"_s << tool << QString();
+    QTest::newRow("a file's pax header named after the file (bsdtar)")
+        << tarGzipOf({{.name = "bin/PaxHeader/ipatool-2.3.2-macos-arm64",
+                       .content = "30 mtime=1733560000.123456789\n",
+                       .type = 'x'},
+                      tarFile("bin/ipatool-2.3.2-macos-arm64", tool)})
+        << u"ipatool"_s << tool << QString();
+    QTest::newRow("a file's pax header named after the file (GNU tar)")
+        << tarGzipOf(
+               {{.name = "./PaxHeaders/ipatool", .content = "30 mtime=1733560000.123456789\n", .type = 'x'},
+                tarFile("ipatool", tool)})
+        << u"ipatool"_s << tool << QString();
     QTest::newRow("a GNU long name skipped by its size")
         << tarGzipOf({{.name = "././@LongLink", .content = QByteArray(600, 'n'), .type = 'L'},
                       tarFile("bin/ipatool-2.3.2-macos-arm64", tool)})
