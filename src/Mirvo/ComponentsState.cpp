@@ -69,7 +69,9 @@ const QString chosenReleaseKey = u"ipatoolRelease"_s;
 
 QCoro::Task<> ComponentsState::installMissingTools()
 {
-    if (m_installing || !m_root.store())
+    // Without a data directory, or an environment without a network (tests), there is nowhere to fetch to
+    // or from.
+    if (m_installing || !m_root.store() || !m_root.http())
         co_return;
     const QStringList missing = updateMissingTools();
     // An installed but outdated ipatool is replaced; a missing one is installed anyway.
@@ -87,7 +89,7 @@ void ComponentsState::install()
 
 QCoro::Task<> ComponentsState::install(bool force)
 {
-    if (m_installing || !m_root.store())
+    if (m_installing || !m_root.store() || !m_root.http())
         co_return;
     QPointer<ComponentsState> self(this);
     setInstalling(true);
@@ -111,8 +113,6 @@ QCoro::Task<> ComponentsState::install(bool force)
                 },
                 Qt::QueuedConnection);
         };
-        if (!m_root.http())
-            throw SystemError(u"Нет подключения к сети."_s);
         co_await bootstrapper.installMissing(force, onEvent,
                                              chosen.isEmpty() ? std::nullopt : std::optional(chosen));
     } catch (const std::exception& error) {
@@ -223,7 +223,7 @@ void ComponentsState::loadReleases()
 
 QCoro::Task<> ComponentsState::chooseIPAToolRelease(QString tag)
 {
-    if (m_installing || !m_root.store())
+    if (m_installing || !m_root.store() || !m_root.http())
         co_return;
     if (tag.isEmpty())
         m_root.settings().remove(chosenReleaseKey);
