@@ -38,7 +38,7 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
     , m_account(new AccountState(*this))
     , m_components(new ComponentsState(*this))
     , m_operation(new OperationState(*this))
-    , m_updates(new UpdatesState(*this, m_environment.bundleInfo))
+    , m_updates(new UpdatesState(*this, m_environment))
 {
     // Read without writing back: the user default only changes when the user flips the switch.
     if (m_environment.settings)

@@ -3,6 +3,7 @@
 #include "NetworkHttpClient.h"
 #include "ProcessRunner.h"
 
+#include <QDesktopServices>
 #include <QStandardPaths>
 
 using namespace Qt::Literals::StringLiterals;
@@ -19,6 +20,7 @@ AppModelEnvironment AppModelEnvironment::production()
     environment.settings = std::make_shared<QSettings>();
     environment.runner = std::make_shared<ProcessRunner>();
     environment.http = std::make_shared<NetworkHttpClient>();
+    environment.openURL = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     return environment;
 }
 

@@ -4,7 +4,9 @@
 
 #include <QSettings>
 #include <QString>
+#include <QUrl>
 
+#include <functional>
 #include <memory>
 
 namespace mirvo {
@@ -20,6 +22,8 @@ struct AppModelEnvironment {
     std::shared_ptr<QSettings> settings;
     std::shared_ptr<CommandRunning> runner; // runs ipatool and go-ios
     std::shared_ptr<HttpClient> http;       // every network service goes through it; none in most tests
+    // Opens a web address in the default browser and tells whether it could; none opens nothing.
+    std::function<bool(const QUrl&)> openURL;
     double devicePollingSeconds = 8.0;
 
     static AppModelEnvironment production();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AppUpdateManifest.h"
 #include "AuthenticationEvent.h"
 #include "Models.h"
 
@@ -21,6 +22,12 @@ Q_NAMESPACE
 QML_FOREIGN_NAMESPACE(mirvo::AuthenticationEvent)
 QML_NAMED_ELEMENT(AuthenticationEvent)
 } // namespace AuthenticationEventKindForeign
+
+struct AppUpdateManifestForeign {
+    Q_GADGET
+    QML_FOREIGN(mirvo::AppUpdateManifest)
+    QML_VALUE_TYPE(appUpdateManifest)
+};
 
 struct DeviceForeign {
     Q_GADGET

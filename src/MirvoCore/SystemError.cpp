@@ -1,5 +1,6 @@
 #include "SystemError.h"
 
+#include "AppUpdateServiceError.h"
 #include "CancelledError.h"
 #include "MirvoError.h"
 
@@ -71,6 +72,8 @@ QString localizedDescription(const std::exception& error)
         return mirvo->errorDescription();
     if (const auto* system = dynamic_cast<const SystemError*>(&error))
         return system->description();
+    if (const auto* update = dynamic_cast<const AppUpdateServiceError*>(&error))
+        return update->errorDescription();
     if (dynamic_cast<const CancelledError*>(&error))
         return u"Операция остановлена."_s;
     return QString::fromUtf8(error.what());

@@ -36,6 +36,7 @@ void tst_QmlValues::bindingsFollowTheModel()
             readonly property bool dialogClosed: AppModel.updates.dialog.kind === UpdateDialogState.None
             readonly property bool updateAvailable: AppModel.updates.dialog.kind === UpdateDialogState.Available
             readonly property string dialogText: AppModel.updates.dialog.text
+            readonly property string availableVersion: AppModel.updates.dialog.manifest.version
             readonly property bool progressKnown: AppModel.operation.downloadProgress.known
             readonly property real progress: AppModel.operation.downloadProgress.value
             readonly property bool asksForCode: AppModel.account.loginStage.kind === AuthenticationEvent.Code
@@ -65,7 +66,9 @@ void tst_QmlValues::bindingsFollowTheModel()
     QCOMPARE(read("firstDevice").toString(), QString());
     QVERIFY(!read("selectedReady").toBool());
 
-    model.updates()->setDialog(UpdateDialogState{UpdateDialogState::Kind::Available, u"1.2.0"_s});
+    AppUpdateManifest manifest;
+    manifest.version = u"1.2.0"_s;
+    model.updates()->setDialog(UpdateDialogState::available(manifest));
     model.operation()->setDownloadProgress(0.25);
     model.operation()->setProgressStage(OperationState::ProgressStage::Download);
     model.account()->setLoginStage(AuthenticationEvent::code());
@@ -78,7 +81,7 @@ void tst_QmlValues::bindingsFollowTheModel()
 
     QVERIFY(!read("dialogClosed").toBool());
     QVERIFY(read("updateAvailable").toBool());
-    QCOMPARE(read("dialogText").toString(), u"1.2.0"_s);
+    QCOMPARE(read("availableVersion").toString(), u"1.2.0"_s);
     QVERIFY(read("progressKnown").toBool());
     QCOMPARE(read("progress").toDouble(), 0.25);
     QVERIFY(read("downloading").toBool());
@@ -91,6 +94,8 @@ void tst_QmlValues::bindingsFollowTheModel()
     QVERIFY(read("selectedReady").toBool());
 
     model.account()->setLoginStage(AuthenticationEvent::failure(u"Неверный пароль."_s));
+    model.updates()->setDialog(UpdateDialogState::current(u"1.1.0"_s));
+    QCOMPARE(read("dialogText").toString(), u"1.1.0"_s);
     model.operation()->setDownloadProgress(std::nullopt);
     QCOMPARE(read("failure").toString(), u"Неверный пароль."_s);
     QVERIFY(!read("progressKnown").toBool());
