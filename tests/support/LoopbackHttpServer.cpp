@@ -20,7 +20,6 @@ namespace {
 
 constexpr qint64 streamChunkBytes = 64 * 1024;
 constexpr qint64 maximumQueuedBytes = 4 * streamChunkBytes;
-constexpr qint64 trickleChunkBytes = 64;
 constexpr qsizetype maximumHeadBytes = 64 * 1024;
 
 // One block of header lines, each "X-Filler-NNNNN: xxx...\r\n", 64 bytes long.
@@ -72,11 +71,13 @@ QByteArray reasonPhrase(int status)
 // Hands out sockets that speak TLS as the server side.
 class TlsServer : public QTcpServer {
 public:
-    TlsServer()
+    TlsServer() { use(u"server"_s); }
+
+    void use(const QString& name)
     {
         const QString directory = QStringLiteral(DATA_DIR "/tls/");
-        m_certificate = QSslCertificate::fromPath(directory + u"server.pem"_s).value(0);
-        QFile keyFile(directory + u"server.key"_s);
+        m_certificate = QSslCertificate::fromPath(directory + name + u".pem"_s).value(0);
+        QFile keyFile(directory + name + u".key"_s);
         if (keyFile.open(QIODevice::ReadOnly))
             m_key = QSslKey(&keyFile, QSsl::Rsa);
     }
@@ -189,6 +190,15 @@ void LoopbackHttpServer::setRedirect(const QByteArray& target, const QUrl& locat
     route.status = status;
     route.headers.append({"Location", location.toEncoded()});
     setRoute(target, std::move(route));
+}
+
+void LoopbackHttpServer::setCertificate(const QString& name)
+{
+    if (m_scheme != Scheme::Https)
+        return;
+    QMetaObject::invokeMethod(
+        m_context, [this, name] { static_cast<TlsServer*>(m_server)->use(name); },
+        Qt::BlockingQueuedConnection);
 }
 
 quint16 LoopbackHttpServer::closedPort()
@@ -323,6 +333,7 @@ void LoopbackHttpServer::answer(QTcpSocket* socket, const Route& route)
         found->remaining = *route.streamedBytes;
         found->chunked = route.chunked;
         found->intervalMs = route.chunkIntervalMs;
+        found->trickleBytes = route.trickleBytes;
         if (route.chunked)
             head += "Transfer-Encoding: chunked\r\n";
     } else {
@@ -336,7 +347,8 @@ void LoopbackHttpServer::answer(QTcpSocket* socket, const Route& route)
         return;
     }
     socket->write(route.body);
-    socket->disconnectFromHost();
+    if (!route.holdOpen)
+        socket->disconnectFromHost();
 }
 
 void LoopbackHttpServer::forget(QTcpSocket* socket)
@@ -356,7 +368,7 @@ void LoopbackHttpServer::stream(QTcpSocket* socket)
         return;
     const bool trickle = found->intervalMs > 0;
     while (found->remaining > 0 && queuedBytes(socket) < maximumQueuedBytes) {
-        const qint64 size = std::min(found->remaining, trickle ? trickleChunkBytes : streamChunkBytes);
+        const qint64 size = std::min(found->remaining, trickle ? found->trickleBytes : streamChunkBytes);
         const QByteArray data = found->headerLines ? headerLineBlock().left(size) : QByteArray(size, 'x');
         if (found->chunked)
             socket->write(QByteArray::number(size, 16) + "\r\n" + data + "\r\n");

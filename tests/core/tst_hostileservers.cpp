@@ -1,0 +1,510 @@
+// Every network service against servers that lie, stall, flood or mislead, over the real HTTP client and
+// HTTPS: each case ends in time with a Russian error or the service's own "no result".
+#include "AppStoreMetadata.h"
+#include "AppUpdateService.h"
+#include "AppUpdateServiceError.h"
+#include "ArchiveWriter.h"
+#include "ArtworkCache.h"
+#include "AwaitTask.h"
+#include "CancelledError.h"
+#include "Endpoints.h"
+#include "LoopbackHttpServer.h"
+#include "MirvoError.h"
+#include "NetworkHttpClient.h"
+#include "PeakResidentGrowth.h"
+#include "RemovedRussianApps.h"
+#include "SystemError.h"
+#include "TemporaryDataDirectory.h"
+#include "ToolBootstrapper.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+using namespace mirvo;
+using namespace mirvo::test;
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+using Route = LoopbackHttpServer::Route;
+
+constexpr qint64 MiB = 1024 * 1024;
+
+// The services' own time-outs (10 to 60 seconds) would make every stalled case take that long: the client
+// the services get scales each request's time-out by this before the real client sees it.
+constexpr double timeoutScale = 0.025;
+
+enum class Service { Catalog, TopApps, Lookup, Enrich, Icon, ToolReleases, ToolInstallation, UpdateManifest };
+enum class Hostile {
+    LengthShorterThanSent,
+    LengthLongerThenClosed,
+    LengthLongerThenStalled,
+    OverCapWithoutLength,
+    Trickle,
+    NoAnswer,
+    RedirectToOtherHost,
+    RedirectToPlainHttp,
+    CertificateForWrongName,
+};
+
+const ToolPlatform platform{u"linux"_s, u"amd64"_s};
+
+class ScaledTimeoutClient final : public HttpClient {
+public:
+    explicit ScaledTimeoutClient(std::shared_ptr<HttpClient> client)
+        : m_client(std::move(client))
+    {
+    }
+
+    QCoro::Task<HttpResponse> get(HttpRequest request, std::stop_token stop) override
+    {
+        request.timeout *= timeoutScale;
+        return m_client->get(std::move(request), std::move(stop));
+    }
+
+private:
+    std::shared_ptr<HttpClient> m_client;
+};
+
+// Russian, with no English besides the names of the services.
+bool isRussianText(QString text)
+{
+    for (const QString& name : {u"GitHub"_s, u"App Store"_s, u"IPATool"_s, u"go-ios"_s})
+        text.remove(name);
+    static const QRegularExpression latin(u"[A-Za-z]"_s);
+    static const QRegularExpression cyrillic(u"[А-Яа-яЁё]"_s);
+    return cyrillic.match(text).hasMatch() && !latin.match(text).hasMatch();
+}
+
+QString error(const QString& text)
+{
+    return u"ошибка: "_s + text;
+}
+
+const QString none = u"нет результата"_s;
+const QString closedEarly = error(u"Сервер неожиданно закрыл соединение."_s);
+const QString timedOut = error(u"Превышено время ожидания ответа сервера."_s);
+const QString insecureRedirect = error(u"Сервер перенаправил запрос на незащищённый адрес."_s);
+const QString tlsFailed = error(u"Не удалось установить защищённое соединение с сервером."_s);
+
+} // namespace
+
+class tst_HostileServers : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void hostile_data();
+    void hostile();
+    void cleanupTestCase();
+
+private:
+    struct Served {
+        QByteArray path; // where the service asks, on the HTTPS server
+        QByteArray body; // what a good server answers there
+        qint64 cap = 0;
+        double timeout = 0; // the service's own, in seconds
+    };
+
+    Served served(Service service) const;
+    Route hostileRoute(Hostile hostile, const Served& served) const;
+    QString run(Service service, const Served& served);
+
+    QTemporaryDir m_endpointsDir;
+    LoopbackHttpServer m_server{LoopbackHttpServer::Scheme::Https};
+    LoopbackHttpServer m_other{LoopbackHttpServer::Scheme::Https};
+    LoopbackHttpServer m_plain{LoopbackHttpServer::Scheme::Http};
+    std::shared_ptr<HttpClient> m_http;
+    std::unique_ptr<TemporaryDataDirectory> m_dir;
+    QByteArray m_toolArchive;
+    QStringList m_table;
+};
+
+void tst_HostileServers::initTestCase()
+{
+    QVERIFY(m_server.isListening());
+    QVERIFY(m_other.isListening());
+    QVERIFY(m_plain.isListening());
+    // The wrong-name certificate comes from an authority of its own; trusting it too leaves the name as the
+    // only fault.
+    const QString authorities = m_endpointsDir.filePath(u"authorities.pem"_s);
+    writeFile(authorities,
+              readFile(LoopbackHttpServer::certificateAuthorityPath()).value_or(QByteArray()) +
+                  readFile(QStringLiteral(DATA_DIR "/tls/wrong-name-ca.pem")).value_or(QByteArray()));
+    const QString base = u"https://127.0.0.1:%1"_s.arg(m_server.port());
+    const QJsonObject endpoints{{u"gitHubApi"_s, QString(base + u"/api"_s)},
+                                {u"gitHubWebHost"_s, u"127.0.0.1"_s},
+                                {u"gitHubRawContent"_s, QString(base + u"/raw"_s)},
+                                {u"appStoreLookup"_s, QString(base + u"/store"_s)},
+                                {u"updateManifest"_s, QString(base + u"/update/latest.json"_s)},
+                                {u"extraCertificateAuthorities"_s, authorities}};
+    const QString file = m_endpointsDir.filePath(u"endpoints.json"_s);
+    writeFile(file, QJsonDocument(endpoints).toJson());
+    // Read once per process, so before anything asks for the endpoints.
+    qputenv("MIRVO_ENDPOINTS", file.toUtf8());
+    QCOMPARE(Endpoints::loadError(), QString());
+    QCOMPARE(Endpoints::current().extraCertificateAuthorities, authorities);
+    m_http = std::make_shared<ScaledTimeoutClient>(std::make_shared<NetworkHttpClient>());
+
+    ArchiveWriter::TarEntry executable;
+    executable.name = "bin/ipatool-1.0.0-linux-amd64";
+    executable.content = "#!/bin/sh\necho ipatool 1.0.0\n";
+    m_toolArchive = ArchiveWriter::gzip(ArchiveWriter::tar({executable}));
+    const QJsonObject asset{
+        {u"name"_s, u"ipatool-1.0.0-linux-amd64.tar.gz"_s},
+        {u"size"_s, qint64(m_toolArchive.size())},
+        {u"browser_download_url"_s, QString(base + u"/dl/ipatool-1.0.0-linux-amd64.tar.gz"_s)},
+        {u"content_type"_s, u"application/octet-stream"_s}};
+    const QJsonObject release{
+        {u"tag_name"_s, u"v1.0.0"_s}, {u"draft"_s, false}, {u"assets"_s, QJsonArray{asset}}};
+    m_server.setRoute("/api/repos/" + Endpoints::current().ipatoolRepository.toUtf8() + "/releases/latest",
+                      Route::answering(200, QJsonDocument(release).toJson()));
+}
+
+void tst_HostileServers::init()
+{
+    m_dir = std::make_unique<TemporaryDataDirectory>();
+}
+
+void tst_HostileServers::cleanup()
+{
+    m_server.setCertificate(u"server"_s);
+    QCOMPARE(m_dir->leftoverTemporaryFiles(), QStringList());
+    m_dir.reset();
+}
+
+void tst_HostileServers::cleanupTestCase()
+{
+    for (const QString& line : std::as_const(m_table))
+        qInfo("%s", qUtf8Printable(line));
+}
+
+tst_HostileServers::Served tst_HostileServers::served(Service service) const
+{
+    switch (service) {
+    case Service::Catalog:
+        return {RemovedRussianApps::remoteCatalogURL().path().toUtf8(),
+                "СберБанк Онлайн: 492224193\nТ-Банк: 455652438\nАльфа-Банк: 353127685\n"_ba,
+                RemovedRussianApps::maximumBodyBytes, 15};
+    case Service::TopApps:
+        return {
+            RemovedRussianApps::topAppsURL().path().toUtf8(),
+            R"([{"id": "492224193", "name": "СберБанк Онлайн", "domain": "sberbank.ru", "category": "Финансы"}])"_ba,
+            RemovedRussianApps::maximumBodyBytes, 15};
+    case Service::Lookup:
+    case Service::Enrich:
+        return {
+            AppStoreMetadata::lookupURL({u"492224193"_s}, u"ru"_s)->path().toUtf8(),
+            R"({"resultCount": 1, "results": [{"trackId": 492224193, "trackName": "СберБанк Онлайн"}]})"_ba,
+            HttpRequest().maxBodyBytes, 60};
+    case Service::Icon:
+        return {"/icons/492224193.png", QByteArray(4000, 'i'), ArtworkCache::maximumSingleFileBytes,
+                HttpRequest().timeout};
+    case Service::ToolReleases:
+        return {"/api/repos/" + Endpoints::current().ipatoolRepository.toUtf8() + "/releases",
+                R"([{"tag_name": "v1.0.0", "published_at": "2025-03-01T09:30:00Z", "assets": []}])"_ba,
+                HttpRequest().maxBodyBytes, 60};
+    case Service::ToolInstallation:
+        return {"/dl/ipatool-1.0.0-linux-amd64.tar.gz", m_toolArchive, ToolBootstrapper::maximumDownloadBytes,
+                60};
+    case Service::UpdateManifest: {
+        const QJsonObject manifest{
+            {u"version"_s, u"1.4.0"_s},
+            {u"build"_s, 27},
+            {u"minimumSystemVersion"_s, u"13.0"_s},
+            {u"architecture"_s, u"universal"_s},
+            {u"downloadURL"_s, u"https://127.0.0.1/download/Mirvo-1.4.0.dmg"_s},
+            {u"sha256"_s, QString(64, u'a')},
+            {u"sizeBytes"_s, 48213776},
+            {u"publishedAt"_s, u"2026-03-01T10:00:00Z"_s},
+            {u"releaseNotes"_s, QJsonArray{u"Исправлены ошибки."_s}},
+        };
+        return {"/update/latest.json", QJsonDocument(manifest).toJson(),
+                AppUpdateService::maximumManifestBytes, AppUpdateService::timeout};
+    }
+    }
+    return {};
+}
+
+Route tst_HostileServers::hostileRoute(Hostile hostile, const Served& served) const
+{
+    Route route = Route::answering(200, served.body);
+    switch (hostile) {
+    case Hostile::LengthShorterThanSent:
+        route.contentLength = served.body.size() / 2;
+        break;
+    case Hostile::LengthLongerThenClosed:
+        route.contentLength = served.body.size() * 2;
+        break;
+    case Hostile::LengthLongerThenStalled:
+        route.contentLength = served.body.size() * 2;
+        route.holdOpen = true;
+        break;
+    case Hostile::OverCapWithoutLength:
+        route.streamedBytes = served.cap * 4;
+        route.chunked = false;
+        break;
+    case Hostile::Trickle:
+        route.streamedBytes = MiB;
+        route.chunked = false;
+        route.chunkIntervalMs = 1000;
+        route.trickleBytes = 1;
+        break;
+    case Hostile::NoAnswer:
+        route.delayMs = 3'600'000;
+        break;
+    case Hostile::RedirectToOtherHost:
+    case Hostile::RedirectToPlainHttp:
+    case Hostile::CertificateForWrongName:
+        break;
+    }
+    return route;
+}
+
+// How the service ended: "готово: …" with what it gave, its empty result, or "ошибка: " and the text a user
+// would read.
+QString tst_HostileServers::run(Service service, const Served& served)
+{
+    const int limitMs = int(served.timeout * timeoutScale * 1000) + 1000;
+    try {
+        switch (service) {
+        case Service::Catalog: {
+            const CatalogDownload download = awaitTask(RemovedRussianApps::downloadCatalog(m_http), limitMs);
+            return u"готово: %1 байт"_s.arg(download.data.size());
+        }
+        case Service::TopApps: {
+            const QList<TopApp> apps = awaitTask(RemovedRussianApps::downloadTopApps(m_http), limitMs);
+            return u"готово: %1 прил."_s.arg(apps.size());
+        }
+        case Service::Lookup: {
+            const AppStoreMetadata metadata(m_http);
+            const std::optional<QList<StoreApp>> found =
+                awaitTask(metadata.lookup({u"492224193"_s}, u"ru"_s), limitMs);
+            return found ? u"готово: %1 прил."_s.arg(found->size()) : none;
+        }
+        case Service::Enrich: {
+            const AppStoreMetadata metadata(m_http);
+            const CatalogApp app(u"492224193"_s, u"Сбер"_s, {}, {}, 0, {}, {}, {});
+            const QList<CatalogApp> apps = awaitTask(metadata.enrich({app}, u"ru"_s, {}), limitMs);
+            if (apps.size() != 1)
+                return u"неверный размер"_s;
+            return apps.constFirst().name() == app.name() ? none : u"готово: "_s + apps.constFirst().name();
+        }
+        case Service::Icon: {
+            ArtworkCache cache(m_dir->path(), u"Artwork"_s, m_http);
+            const std::optional<QString> path =
+                awaitTask(cache.file(u"492224193"_s, m_server.url(QString::fromUtf8(served.path))), limitMs);
+            return path ? u"готово: %1 байт"_s.arg(QFileInfo(*path).size()) : none;
+        }
+        case Service::ToolReleases: {
+            const ToolBootstrapper bootstrapper(m_dir->filePath(u"Tools"_s), m_http, platform);
+            const QList<ToolRelease> releases = awaitTask(bootstrapper.ipatoolReleases(), limitMs);
+            return u"готово: %1 вып."_s.arg(releases.size());
+        }
+        case Service::ToolInstallation: {
+            // go-ios is in place: only ipatool's download is at stake.
+            const QString tools = m_dir->filePath(u"Tools"_s);
+            QDir().mkpath(tools);
+            writeFile(tools + u"/ios"_s, "#!/bin/sh\n");
+            QFile::setPermissions(tools + u"/ios"_s, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            const ToolBootstrapper bootstrapper(tools, m_http, platform);
+            const QStringList installed =
+                awaitTask(bootstrapper.installMissing(false, [](const ToolDownloadEvent&) {}), limitMs);
+            return u"готово: "_s + installed.join(u", "_s);
+        }
+        case Service::UpdateManifest: {
+            const AppUpdateService updates(AppUpdateService::defaultManifestURL(), m_http);
+            const AppUpdateCheckResult result = awaitTask(updates.check(u"1.3"_s, 1), limitMs);
+            return result.isAvailable() ? u"готово: есть обновление"_s : u"готово: нет обновления"_s;
+        }
+        }
+    } catch (const AwaitTimedOut&) {
+        return u"не закончилось вовремя"_s;
+    } catch (const CancelledError&) {
+        return u"отменено"_s;
+    } catch (const std::exception& failure) {
+        return error(localizedDescription(failure));
+    }
+    return {};
+}
+
+void tst_HostileServers::hostile_data()
+{
+    QTest::addColumn<int>("serviceNumber");
+    QTest::addColumn<int>("hostileNumber");
+    QTest::addColumn<QString>("expected");
+
+    const QList<std::pair<const char*, Service>> services{{"catalog", Service::Catalog},
+                                                          {"top apps", Service::TopApps},
+                                                          {"lookup", Service::Lookup},
+                                                          {"enrich", Service::Enrich},
+                                                          {"icon", Service::Icon},
+                                                          {"tool releases", Service::ToolReleases},
+                                                          {"tool installation", Service::ToolInstallation},
+                                                          {"update manifest", Service::UpdateManifest}};
+    const QList<std::pair<const char*, Hostile>> behaviours{
+        {"length shorter than sent", Hostile::LengthShorterThanSent},
+        {"length longer, then closed", Hostile::LengthLongerThenClosed},
+        {"length longer, then stalled", Hostile::LengthLongerThenStalled},
+        {"over the cap without length", Hostile::OverCapWithoutLength},
+        {"trickle", Hostile::Trickle},
+        {"no answer", Hostile::NoAnswer},
+        {"redirect to another host", Hostile::RedirectToOtherHost},
+        {"redirect to plain http", Hostile::RedirectToPlainHttp},
+        {"certificate for a wrong name", Hostile::CertificateForWrongName}};
+
+    const QString unavailable = error(AppUpdateServiceError::unavailable().errorDescription());
+    const QString releaseUnreadable = error(u"Не удалось прочитать выпуск инструмента на GitHub."_s);
+    const QString downloadFailed = error(u"Не удалось скачать выпуск инструмента с GitHub."_s);
+    const auto expected = [&](Service service, Hostile hostile) -> QString {
+        // The services that never throw give their empty result for every failure.
+        const bool quiet =
+            service == Service::Lookup || service == Service::Enrich || service == Service::Icon;
+        const bool updates = service == Service::UpdateManifest;
+        switch (hostile) {
+        case Hostile::LengthShorterThanSent:
+            switch (service) {
+            case Service::Catalog:
+                return u"готово: %1 байт"_s.arg(served(service).body.size() / 2);
+            case Service::TopApps:
+                return error(u"Не удалось прочитать список популярных приложений."_s);
+            case Service::Lookup:
+                // Half a JSON document is no answer the service can read: an empty one.
+                return u"готово: 0 прил."_s;
+            case Service::Icon:
+                // Nothing tells the client of the bytes past the announced length.
+                return u"готово: %1 байт"_s.arg(served(service).body.size() / 2);
+            case Service::ToolReleases:
+                return releaseUnreadable;
+            case Service::ToolInstallation:
+                // The gzip trailer read from wherever the archive was cut off.
+                return error(u"Архив IPATool слишком большой."_s);
+            case Service::UpdateManifest:
+                return error(AppUpdateServiceError::invalidResponse().errorDescription());
+            default:
+                return none;
+            }
+        case Hostile::LengthLongerThenClosed:
+            return quiet ? none : updates ? unavailable : closedEarly;
+        case Hostile::LengthLongerThenStalled:
+        case Hostile::Trickle:
+        case Hostile::NoAnswer:
+            return quiet ? none : updates ? unavailable : timedOut;
+        case Hostile::OverCapWithoutLength:
+            switch (service) {
+            case Service::Catalog:
+                return error(u"Файл каталога слишком большой."_s);
+            case Service::TopApps:
+                return error(u"Список популярных приложений слишком большой."_s);
+            case Service::ToolReleases:
+                return releaseUnreadable;
+            case Service::ToolInstallation:
+                return downloadFailed;
+            case Service::UpdateManifest:
+                return unavailable;
+            default:
+                return none;
+            }
+        case Hostile::RedirectToOtherHost:
+            switch (service) {
+            case Service::Catalog:
+                return u"готово: %1 байт"_s.arg(served(service).body.size());
+            case Service::TopApps:
+            case Service::Lookup:
+                return u"готово: 1 прил."_s;
+            case Service::Enrich:
+                return u"готово: СберБанк Онлайн"_s;
+            case Service::Icon:
+                return u"готово: %1 байт"_s.arg(served(service).body.size());
+            case Service::ToolReleases:
+                return u"готово: 1 вып."_s;
+            case Service::ToolInstallation:
+                return u"готово: ipatool"_s;
+            case Service::UpdateManifest:
+                return u"готово: есть обновление"_s;
+            }
+            return {};
+        case Hostile::RedirectToPlainHttp:
+            return quiet ? none : updates ? unavailable : insecureRedirect;
+        case Hostile::CertificateForWrongName:
+            return quiet ? none : updates ? unavailable : tlsFailed;
+        }
+        return {};
+    };
+
+    for (const auto& [serviceName, service] : services) {
+        for (const auto& [behaviourName, hostile] : behaviours) {
+            QTest::addRow("%s: %s", serviceName, behaviourName)
+                << int(service) << int(hostile) << expected(service, hostile);
+        }
+    }
+}
+
+void tst_HostileServers::hostile()
+{
+    QFETCH(int, serviceNumber);
+    QFETCH(int, hostileNumber);
+    QFETCH(QString, expected);
+    const auto service = Service(serviceNumber);
+    const auto hostile = Hostile(hostileNumber);
+
+    const Served fixture = served(service);
+    m_other.setRoute(fixture.path, Route::answering(200, fixture.body));
+    m_plain.setRoute(fixture.path, Route::answering(200, fixture.body));
+    switch (hostile) {
+    case Hostile::RedirectToOtherHost: {
+        // Another name for the loopback, which the other server's certificate also carries.
+        QUrl elsewhere = m_other.url(QString::fromUtf8(fixture.path));
+        elsewhere.setHost(u"localhost"_s);
+        m_server.setRedirect(fixture.path, elsewhere);
+        break;
+    }
+    case Hostile::RedirectToPlainHttp:
+        m_server.setRedirect(fixture.path, m_plain.url(QString::fromUtf8(fixture.path)));
+        break;
+    case Hostile::CertificateForWrongName:
+        m_server.setRoute(fixture.path, Route::answering(200, fixture.body));
+        m_server.setCertificate(u"wrong-name"_s);
+        break;
+    default:
+        m_server.setRoute(fixture.path, hostileRoute(hostile, fixture));
+        break;
+    }
+
+    // The largest body of all goes to the tools' download: the peak is measured on that one.
+    const bool measured = service == Service::ToolInstallation && hostile == Hostile::OverCapWithoutLength;
+    const PeakResidentGrowth growth;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const QString outcome = run(service, fixture);
+    const qint64 durationMs = elapsed.elapsed();
+    m_table.append(u"%1 | %2 мс | %3"_s.arg(QString::fromUtf8(QTest::currentDataTag()),
+                                            QString::number(durationMs), outcome));
+    if (measured) {
+        if (const std::optional<qint64> grown = growth.bytes()) {
+            qInfo("peak resident growth %.1f MiB (cap %.0f MiB)", double(*grown) / MiB,
+                  double(fixture.cap) / MiB);
+            QVERIFY2(*grown < fixture.cap + 64 * MiB, qPrintable(QString::number(*grown)));
+        }
+    }
+
+    QVERIFY2(!outcome.startsWith(u"не закончилось"_s), qPrintable(outcome));
+    if (outcome.startsWith(u"ошибка: "_s))
+        QVERIFY2(isRussianText(outcome.mid(8)), qPrintable(outcome));
+    QCOMPARE(outcome, expected);
+}
+
+QTEST_GUILESS_MAIN(tst_HostileServers)
+
+#include "tst_hostileservers.moc"
