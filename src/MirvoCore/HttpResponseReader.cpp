@@ -262,6 +262,11 @@ void HttpResponseReader::deliver(QByteArrayView bytes)
             m_stage = Stage::Finished;
             return false;
         }
+        // Past the first mebibyte, room for the whole cap at once: a buffer that keeps doubling holds two
+        // copies of a large body while it moves, and pages not yet written take no memory.
+        const qint64 needed = m_body.size() + piece.size();
+        if (needed > m_body.capacity() && needed > (1 << 20))
+            m_body.reserve(qsizetype(m_cap));
         m_body.append(piece);
         return true;
     };
