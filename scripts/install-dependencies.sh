@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what building and testing need, when it is missing: Debian 12 (as root or with sudo) or macOS (Homebrew).
+# Installs what building, testing and packaging need, when it is missing: Debian 12 (as root or with sudo) or macOS (Homebrew).
 # The real-tools tests also get the pinned go-ios from npm, in .cache/go-ios, and on Debian the usbmuxd service.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -13,6 +13,7 @@ debian_packages=(
     qml6-module-qtquick-controls qml6-module-qtquick-layouts
     fonts-dejavu-core xvfb xauth
     usbmuxd
+    dpkg-dev desktop-file-utils appstream
 )
 
 # go-ios as its npm package ships it, beside the sources and ignored by git. Without it only the real-tools

@@ -2,6 +2,7 @@
 #include "IconImageProvider.h"
 
 #include <QGuiApplication>
+#include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQmlExtensionPlugin>
@@ -19,6 +20,11 @@ int main(int argc, char* argv[])
     QGuiApplication::setOrganizationName(u"Mirvo"_s);
     QGuiApplication::setOrganizationDomain(u"mirvo.app"_s);
     QGuiApplication::setApplicationVersion(QStringLiteral(MIRVO_VERSION));
+    // Wayland compositors find the icon and name through the installed .desktop file of this id.
+    QGuiApplication::setDesktopFileName(u"app.mirvo.Mirvo"_s);
+#ifndef Q_OS_MACOS
+    QGuiApplication::setWindowIcon(QIcon(u":/icons/mirvo.png"_s));
+#endif
     QGuiApplication::setQuitOnLastWindowClosed(true);
     QQuickStyle::setStyle(u"Basic"_s);
 
