@@ -366,7 +366,8 @@ void AuthenticationSession::consume(const QString& chunk)
         const QList<QJsonObject> objects = OutputParser::objects(line);
         for (const QJsonObject& object : objects) {
             apply(object);
-            if (!self)
+            // Whatever follows the final line belongs to no attempt.
+            if (!self || m_state->complete)
                 return;
         }
     }

@@ -38,11 +38,13 @@ public:
     void submit(const QString& text);
     // Ends the attempt at once, without an event; the tool gets SIGTERM, and SIGKILL 2.0 s later.
     void cancel();
+    // Reads one piece of the tool's output, as the terminal delivered it, and reports what it completes.
+    // The terminal's reader calls it; it needs no running tool, so the output can be fed to it directly.
+    void consume(const QString& chunk);
 
 private:
     struct State;
 
-    void consume(const QString& chunk);
     void consumeReceived();
     void apply(const QJsonObject& object);
     void offerPlainPrompt();

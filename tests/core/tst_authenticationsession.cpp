@@ -300,6 +300,47 @@ private Q_SLOTS:
         QCOMPARE(m_events, events);
     }
 
+    // The output fed straight to the session, no tool running: once the attempt has ended, nothing the same
+    // piece of output still holds may be reported.
+    void outputWithoutTool_data()
+    {
+        QTest::addColumn<QStringList>("pieces");
+        QTest::addColumn<QStringList>("events");
+        const auto row = [](const char* name, const QStringList& pieces, const QStringList& events) {
+            QTest::newRow(name) << pieces << events;
+        };
+
+        row("JSON prompts and success",
+            {u"{\"message\":\"enter password:\"}\n{\"message\":\"enter 2FA"_s, u" code:\"}\n"_s,
+             u"{\"success\":true,\"email\":\"a@b.c\"}\n"_s},
+            {u"password"_s, u"code"_s, u"success: a@b.c"_s});
+        row("plain prompt", {u"enter password: "_s}, {u"password"_s});
+        row("refusal", {u"{\"error\":\"Did you forget your password?\",\"success\":false}\n"_s}, {refused});
+        row("prompt after success in the same piece",
+            {u"{\"success\":true,\"email\":\"a@b.c\"}\n{\"message\":\"enter password:\"}\n"_s},
+            {u"success: a@b.c"_s});
+        row("prompt after the key-store failure in the same piece",
+            {u"{\"message\":\"enter passphrase:\"}\n{\"message\":\"enter 2FA code:\"}\n"_s}, {keyStore});
+        // A form feed parts JSON objects but not the terminal's lines.
+        row("prompt after the key-store failure on the same line",
+            {u"{\"message\":\"enter passphrase:\"}\f{\"message\":\"enter 2FA code:\"}\n"_s}, {keyStore});
+        row("second final line in the same piece",
+            {u"{\"success\":true,\"email\":\"a@b.c\"}\n{\"error\":\"x\",\"success\":false}\n"_s},
+            {u"success: a@b.c"_s});
+    }
+
+    void outputWithoutTool()
+    {
+        QFETCH(QStringList, pieces);
+        QFETCH(QStringList, events);
+        QStringList received;
+        AuthenticationSession session(
+            [&](const AuthenticationEvent& event) { received.append(describe(event)); });
+        for (const QString& piece : std::as_const(pieces))
+            session.consume(piece);
+        QCOMPARE(received, events);
+    }
+
     void silentExitFailsAfterTheGrace()
     {
         startSession(script({}, false));
