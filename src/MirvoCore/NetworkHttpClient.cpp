@@ -172,8 +172,8 @@ QCoro::Task<HttpResponse> NetworkHttpClient::get(HttpRequest request, std::stop_
         HttpResponse response = co_await fetch(std::move(request), stop);
         qCInfo(lcNetwork).noquote() << "GET" << target << "status"
                                     << (response.status ? QString::number(*response.status) : u"none"_s)
-                                    << response.body.size() << "bytes"
-                                    << (response.bodyTooLarge ? "(over the cap)" : "") << "after"
+                                    << response.body.size()
+                                    << (response.bodyTooLarge ? "bytes (over the cap) after" : "bytes after")
                                     << elapsed.elapsed() << "ms";
         co_return response;
     } catch (...) {
