@@ -2,6 +2,9 @@
 
 #include "AssignProperty.h"
 #include "Endpoints.h"
+#include "FileSystem.h"
+#include "LogBuffer.h"
+#include "LogCategories.h"
 #include "ProcessRunner.h"
 #include "SystemError.h"
 
@@ -61,6 +64,7 @@ void AppModel::openStore()
         m_store.emplace(m_environment.dataRoot);
     } catch (const std::exception& error) {
         m_store.reset();
+        qCWarning(lcStore).noquote() << "opening the local store failed:" << localizedDescription(error);
         setAlert(u"Не удалось открыть локальное хранилище: "_s + localizedDescription(error));
         return;
     }
@@ -73,7 +77,9 @@ void AppModel::openIconCaches()
     const auto open = [this](const QString& name) -> std::unique_ptr<ArtworkCache> {
         try {
             return std::make_unique<ArtworkCache>(m_store->root(), name, m_environment.http);
-        } catch (const std::exception&) {
+        } catch (const std::exception& error) {
+            qCWarning(lcStore).noquote()
+                << "opening the icon cache" << name << "failed:" << localizedDescription(error);
             return nullptr;
         }
     };
@@ -202,6 +208,23 @@ void AppModel::setNotice(const QString& notice, bool isError)
 void AppModel::closeNotice()
 {
     setNotice({}, false);
+}
+
+bool AppModel::saveLog(const QUrl& file)
+{
+    try {
+        if (!file.isLocalFile() || file.toLocalFile().isEmpty())
+            throw SystemError(u"Журнал можно сохранить только в файл на этом компьютере."_s);
+        const LogBuffer* buffer = LogBuffer::installed();
+        if (!buffer)
+            throw SystemError(u"Журнал не ведётся."_s);
+        FileSystem::writeFileAtomically(file.toLocalFile(), buffer->text(), FileSystem::privateFileMode);
+    } catch (const std::exception& error) {
+        qCWarning(lcStore).noquote() << "saving the log failed:" << localizedDescription(error);
+        setAlert(u"Не удалось сохранить журнал. "_s + localizedDescription(error));
+        return false;
+    }
+    return true;
 }
 
 } // namespace mirvo

@@ -13,6 +13,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QUrl>
 #include <QtQml/qqmlregistration.h>
 
 #include <QCoro/QCoroTask>
@@ -110,6 +111,10 @@ public:
     bool noticeIsError() const { return m_noticeIsError; }
     void setNotice(const QString& notice, bool isError);
     Q_INVOKABLE void closeNotice();
+
+    // Writes the kept log lines to `file`, readable by its owner only. On failure sets the alert and
+    // returns false.
+    Q_INVOKABLE bool saveLog(const QUrl& file);
 
 Q_SIGNALS:
     void pageChanged();

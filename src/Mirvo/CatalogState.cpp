@@ -4,6 +4,7 @@
 #include "AppStoreMetadata.h"
 #include "AssignProperty.h"
 #include "Endpoints.h"
+#include "LogCategories.h"
 #include "RemovedRussianApps.h"
 #include "RussianPlural.h"
 
@@ -66,6 +67,7 @@ QCoro::Task<> CatalogState::enrich(QList<CatalogApp> apps, std::stop_token stop)
     }
     if (!self || stop.stop_requested() || catalogIDs() != ids)
         co_return;
+    qCDebug(lcCatalog) << "catalog details loaded for" << enriched.size() << "apps";
     m_apps.setApps(enriched);
 }
 
@@ -198,12 +200,15 @@ QCoro::Task<> CatalogState::refreshCatalog()
             // Half a list is never shown: a body that does not read counts as a failed download.
             apps = RemovedRussianApps::parseCatalog(download->data);
         } catch (...) {
+            qCInfo(lcCatalog).noquote()
+                << "catalog download failed:" << describeFailure(std::current_exception());
             download.reset();
         }
         if (!self)
             co_return;
     }
     if (download) {
+        qCInfo(lcCatalog) << "catalog loaded:" << apps.size() << "apps";
         updateCatalog(apps);
         setUpdatedAt(download->updatedAt.value_or(QDateTime()));
         if (const std::optional<LocalStore>& store = m_root.store()) {
@@ -211,6 +216,8 @@ QCoro::Task<> CatalogState::refreshCatalog()
                 store->saveCatalog(download->data, download->updatedAt);
             } catch (...) {
                 // The next start may fall back to an older copy; nothing to tell the user now.
+                qCWarning(lcStore).noquote()
+                    << "saving the catalog failed:" << describeFailure(std::current_exception());
             }
         }
     } else {
@@ -229,8 +236,11 @@ void CatalogState::fallBackToSavedCatalog()
                 saved = RemovedRussianApps::parseCatalog(*data);
         }
     } catch (...) {
+        qCWarning(lcStore).noquote() << "reading the saved catalog failed:"
+                                     << describeFailure(std::current_exception());
         saved.clear();
     }
+    qCInfo(lcCatalog) << "catalog fallback: saved copy with" << saved.size() << "apps";
     if (saved.isEmpty()) {
         updateCatalog({});
         setUpdatedAt({});
@@ -258,11 +268,17 @@ QCoro::Task<> CatalogState::refreshTopApps()
         try {
             apps = co_await RemovedRussianApps::downloadTopApps(http);
         } catch (...) {
+            qCInfo(lcCatalog).noquote()
+                << "popular apps download failed:" << describeFailure(std::current_exception());
             apps.clear();
         }
         if (!self)
             co_return;
     }
+    if (apps.isEmpty())
+        qCInfo(lcCatalog) << "popular apps fallback: the bundled list";
+    else
+        qCInfo(lcCatalog) << "popular apps loaded:" << apps.size() << "apps";
     // The published list is not always there: the popular screen never stays empty for it.
     setTopApps(apps.isEmpty() ? RemovedRussianApps::bundledTopApps() : apps);
     setTopAppsLoading(false);

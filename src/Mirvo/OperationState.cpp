@@ -2,6 +2,7 @@
 
 #include "AppModel.h"
 #include "AssignProperty.h"
+#include "LogCategories.h"
 #include "OutputParser.h"
 
 #include <QCoreApplication>
@@ -21,6 +22,8 @@ OperationState::OperationState(AppModel& root)
 
 void OperationState::setBusy(bool busy)
 {
+    if (busy != m_busy)
+        qCInfo(lcStore) << "operation" << (busy ? "started" : "ended");
     assignProperty(this, m_busy, busy, &OperationState::busyChanged);
 }
 
@@ -31,11 +34,15 @@ void OperationState::setTitle(const QString& title)
 
 void OperationState::setStage(const QString& stage)
 {
+    if (stage != m_stage)
+        qCInfo(lcStore).noquote() << "operation stage:" << stage;
     assignProperty(this, m_stage, stage, &OperationState::stageChanged);
 }
 
 void OperationState::setProgressStage(ProgressStage stage)
 {
+    if (stage != m_progressStage)
+        qCDebug(lcStore) << "operation progress stage:" << stage;
     assignProperty(this, m_progressStage, stage, &OperationState::progressStageChanged);
 }
 

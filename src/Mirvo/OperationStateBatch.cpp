@@ -3,8 +3,10 @@
 
 #include "AppModel.h"
 #include "CancelledError.h"
+#include "LogCategories.h"
 #include "MirvoError.h"
 #include "RussianPlural.h"
+#include "SystemError.h"
 
 #include <QPointer>
 
@@ -109,9 +111,10 @@ QCoro::Task<> OperationState::runBatch(QList<CatalogApp> apps, bool install, std
             if (!self)
                 co_return;
             stopped = true;
-        } catch (const std::exception&) {
+        } catch (const std::exception& error) {
             if (!self)
                 co_return;
+            qCInfo(lcStore).noquote() << "batch item failed:" << localizedDescription(error);
             ++failed; // only the counts reach the summary
         }
     }

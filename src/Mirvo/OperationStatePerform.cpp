@@ -6,6 +6,7 @@
 #include "CancelledError.h"
 #include "Endpoints.h"
 #include "FileSystem.h"
+#include "LogCategories.h"
 #include "MirvoError.h"
 #include "SystemError.h"
 
@@ -120,6 +121,11 @@ void OperationState::resetProgress(ProgressStage stage)
 
 void OperationState::finish()
 {
+    if (!m_root.alert().isEmpty())
+        qCInfo(lcStore).noquote() << "operation alert:" << m_root.alert();
+    else if (!m_root.notice().isEmpty())
+        qCInfo(lcStore).noquote() << "operation notice:" << m_root.notice()
+                                  << (m_root.noticeIsError() ? "(failure)" : "");
     setBusy(false);
     setProgressStage(ProgressStage::None);
     setActiveCatalogAppID({});
@@ -152,6 +158,7 @@ QCoro::Task<> OperationState::runSingle(InstallRequest request, bool install, st
     } catch (const std::exception& error) {
         if (!self)
             co_return;
+        qCInfo(lcStore).noquote() << "operation failed:" << localizedDescription(error);
         m_root.setAlert(localizedDescription(error));
     }
     finish();

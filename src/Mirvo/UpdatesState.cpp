@@ -6,6 +6,7 @@
 #include "AssignProperty.h"
 #include "BundleInfo.h"
 #include "CancelledError.h"
+#include "LogCategories.h"
 #include "SystemError.h"
 
 #include <QPointer>
@@ -184,6 +185,7 @@ QCoro::Task<> UpdatesState::clearCache()
         if (ArtworkCache* favicons = m_root.faviconCache())
             favicons->clear();
     } catch (const std::exception& error) {
+        qCWarning(lcStore).noquote() << "clearing the caches failed:" << localizedDescription(error);
         m_root.setAlert(u"Не удалось сбросить кэш: "_s + localizedDescription(error));
         setCacheClearing(false);
         co_return;

@@ -3,6 +3,7 @@
 #include "CancelledError.h"
 #include "ChildProcess.h"
 #include "FileDescriptor.h"
+#include "LogCategories.h"
 #include "MirvoError.h"
 #include "OutputParser.h"
 #include "ProcessRunner.h"
@@ -50,6 +51,24 @@ constexpr int exitGraceMilliseconds = 150;
 constexpr int drainReads = 64;
 
 const QString invalidInput = u"Недопустимый ввод."_s;
+
+// Stage names only: the e-mail, the answers and the tool's own words never reach the log.
+const char* stageName(AuthenticationEvent::Kind kind)
+{
+    switch (kind) {
+    case AuthenticationEvent::Kind::Success:
+        return "succeeded";
+    case AuthenticationEvent::Kind::Failure:
+        return "failed";
+    case AuthenticationEvent::Kind::Password:
+        return "asks-for-password";
+    case AuthenticationEvent::Kind::Code:
+        return "asks-for-code";
+    case AuthenticationEvent::Kind::Working:
+        return "answer-sent";
+    }
+    return "unknown";
+}
 
 qsizetype utf8Size(QStringView text)
 {
@@ -268,6 +287,7 @@ void AuthenticationSession::start(const QString& executable, const QString& emai
     }
     slave.reset();
     m_state->process = child;
+    qCInfo(lcSignIn) << "sign-in stage: tool-started";
 
     const QPointer<AuthenticationSession> self(this);
     try {
@@ -327,6 +347,8 @@ void AuthenticationSession::submit(const QString& text)
 
 void AuthenticationSession::cancel()
 {
+    if (m_state->process && !m_state->complete)
+        qCInfo(lcSignIn) << "sign-in stage: cancelled";
     m_state->complete = true;
     if (m_state->process)
         m_state->process->terminate();
@@ -430,6 +452,8 @@ void AuthenticationSession::exited()
         if (!self)
             return;
     }
+    if (!m_state->complete)
+        qCInfo(lcSignIn) << "sign-in stage: tool-exited-without-answer";
     if (!finish(
             AuthenticationEvent::failure(u"Вход не подтверждён. Проверьте данные и повторите попытку. Если "
                                          u"Apple изменила вход, обновите IPATool."_s)))
@@ -441,6 +465,7 @@ void AuthenticationSession::timedOut()
 {
     if (m_state->complete)
         return;
+    qCInfo(lcSignIn) << "sign-in stage: timed-out";
     if (finish(AuthenticationEvent::failure(u"Время входа истекло. Попробуйте ещё раз."_s)))
         cancel();
 }
@@ -456,6 +481,7 @@ bool AuthenticationSession::finish(const AuthenticationEvent& event)
 
 bool AuthenticationSession::deliver(const AuthenticationEvent& event)
 {
+    qCInfo(lcSignIn) << "sign-in stage:" << stageName(event.kind);
     const QPointer<AuthenticationSession> self(this);
     // A copy: the receiver may destroy the session, and with it the stored callback.
     const Receive receive = m_state->receive;

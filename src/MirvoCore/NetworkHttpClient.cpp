@@ -3,9 +3,11 @@
 #include "CancelledError.h"
 #include "Endpoints.h"
 #include "HttpExchange.h"
+#include "LogCategories.h"
 #include "SystemError.h"
 
 #include <QCoro/QCoroSignal>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -161,6 +163,28 @@ void NetworkHttpClient::exchangeFinished(HttpExchange* exchange, const QString& 
 
 QCoro::Task<HttpResponse> NetworkHttpClient::get(HttpRequest request, std::stop_token stop)
 {
+    // Host and path only: a query may carry identifiers the log has no need of.
+    const QString target = request.url.host(QUrl::FullyEncoded) + request.url.path();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    try {
+        // `this` may be gone once this returns; only locals are touched after it.
+        HttpResponse response = co_await fetch(std::move(request), stop);
+        qCInfo(lcNetwork).noquote() << "GET" << target << "status"
+                                    << (response.status ? QString::number(*response.status) : u"none"_s)
+                                    << response.body.size()
+                                    << (response.bodyTooLarge ? "bytes (over the cap) after" : "bytes after")
+                                    << elapsed.elapsed() << "ms";
+        co_return response;
+    } catch (...) {
+        qCInfo(lcNetwork).noquote() << "GET" << target << "failed after" << elapsed.elapsed()
+                                    << "ms:" << describeFailure(std::current_exception());
+        throw;
+    }
+}
+
+QCoro::Task<HttpResponse> NetworkHttpClient::fetch(HttpRequest request, std::stop_token stop)
+{
     if (stop.stop_requested())
         throw CancelledError();
     if (!isWebAddress(request.url))
@@ -245,6 +269,9 @@ QCoro::Task<HttpResponse> NetworkHttpClient::get(HttpRequest request, std::stop_
                            field.first.compare("cookie", Qt::CaseInsensitive) == 0;
                 });
             }
+            qCDebug(lcNetwork).noquote()
+                << "redirected from" << QString(url.host(QUrl::FullyEncoded) + url.path()) << "to"
+                << QString(target->host(QUrl::FullyEncoded) + target->path());
             url = *target;
             continue;
         }

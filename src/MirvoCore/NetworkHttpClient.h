@@ -39,6 +39,7 @@ public:
     QCoro::Task<HttpResponse> get(HttpRequest request, std::stop_token stop) override;
 
 private:
+    QCoro::Task<HttpResponse> fetch(HttpRequest request, std::stop_token stop);
     void enqueue(HttpExchange* exchange, const QString& server);
     void exchangeFinished(HttpExchange* exchange, const QString& server);
 

@@ -3,11 +3,14 @@
 #include "CancelledError.h"
 #include "ChildProcess.h"
 #include "FileDescriptor.h"
+#include "LogCategories.h"
 #include "MirvoError.h"
 #include "SystemError.h"
 #include "TimerThread.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFuture>
 #include <QPromise>
 #include <QStringDecoder>
@@ -346,12 +349,25 @@ QCoro::Task<CommandResult> ProcessRunner::run(QString executable, QStringList ar
     QPromise<CommandResult> promise;
     QFuture<CommandResult> future = promise.future();
     promise.start();
+    // Arguments never hold a password: answers to prompts go to a terminal, never through here.
+    const QString command = QFileInfo(executable).fileName() + u' ' + arguments.join(u' ');
+    QElapsedTimer elapsed;
+    elapsed.start();
     Launch launch{std::move(executable), std::move(arguments), environment(), timeout};
-    workers().start(
-        std::make_unique<RunJob>(std::move(launch), std::move(onOutput), control, std::move(promise)));
-    // The worker finishes the future exactly once; QCoro resumes us on this thread and rethrows
-    // the worker's exception with its own type.
-    co_return co_await future;
+    try {
+        workers().start(
+            std::make_unique<RunJob>(std::move(launch), std::move(onOutput), control, std::move(promise)));
+        // The worker finishes the future exactly once; QCoro resumes us on this thread and rethrows
+        // the worker's exception with its own type.
+        CommandResult result = co_await future;
+        qCInfo(lcTools).noquote() << command << "exited with status" << result.status << "after"
+                                  << elapsed.elapsed() << "ms";
+        co_return result;
+    } catch (...) {
+        qCInfo(lcTools).noquote() << command << "failed after" << elapsed.elapsed()
+                                  << "ms:" << describeFailure(std::current_exception());
+        throw;
+    }
 }
 
 } // namespace mirvo
