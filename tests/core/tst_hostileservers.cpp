@@ -42,8 +42,9 @@ constexpr qint64 MiB = 1024 * 1024;
 // The services' own time-outs (10 to 60 seconds) would make every stalled case take that long: the client
 // the services get scales each request's time-out by this before the real client sees it.
 constexpr double timeoutScale = 0.025;
-// A body over the cap must end at the cap, not at the time-out: those rows keep the services' own time-outs,
-// so that a slow machine (or a sanitizer build) streaming 100 MiB is not taken for a stalled server.
+// Only the rows that wait for a time-out scale it down. The others end on their own (at the cap, at an
+// error, with a result) and keep the services' own time-outs, so that a slow machine or a sanitizer build
+// is never taken for a stalled server.
 double currentScale = timeoutScale;
 
 enum class Service { Catalog, TopApps, Lookup, Enrich, Icon, ToolReleases, ToolInstallation, UpdateManifest };
@@ -487,7 +488,9 @@ void tst_HostileServers::hostile()
 
     // The largest body of all goes to the tools' download: the peak is measured on that one.
     const bool measured = service == Service::ToolInstallation && hostile == Hostile::OverCapWithoutLength;
-    currentScale = hostile == Hostile::OverCapWithoutLength ? 1.0 : timeoutScale;
+    const bool waitsForTheTimeOut = hostile == Hostile::LengthLongerThenStalled ||
+                                    hostile == Hostile::Trickle || hostile == Hostile::NoAnswer;
+    currentScale = waitsForTheTimeOut ? timeoutScale : 1.0;
     const PeakResidentGrowth growth;
     QElapsedTimer elapsed;
     elapsed.start();
