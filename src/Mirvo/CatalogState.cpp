@@ -126,6 +126,13 @@ void CatalogState::toggleSelection(const QString& id)
     setSelectedAppIDs(ids);
 }
 
+void CatalogState::clearSelection()
+{
+    if (m_root.busy())
+        return;
+    setSelectedAppIDs({});
+}
+
 void CatalogState::toggleFilteredSelection()
 {
     if (m_root.busy())

@@ -73,6 +73,7 @@ public:
     // Both toggles stand back while an operation runs.
     Q_INVOKABLE void toggleSelection(const QString& id);
     Q_INVOKABLE void toggleFilteredSelection();
+    Q_INVOKABLE void clearSelection();
     bool allFilteredAppsSelected() const;
 
     QString appCountLabel() const;

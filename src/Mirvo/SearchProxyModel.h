@@ -2,6 +2,7 @@
 
 #include <QBitArray>
 #include <QSortFilterProxyModel>
+#include <QVariantList>
 #include <QtQml/qqmlregistration.h>
 
 namespace mirvo {
@@ -16,6 +17,7 @@ class SearchProxyModel : public QSortFilterProxyModel {
     QML_UNCREATABLE("Owned by the catalog")
     Q_PROPERTY(QString search READ search WRITE setSearch NOTIFY searchChanged)
     Q_PROPERTY(int count READ count NOTIFY countChanged)
+    Q_PROPERTY(QVariantList groups READ groups NOTIFY groupsChanged)
 
 public:
     explicit SearchProxyModel(SearchableListModel* source, QObject* parent = nullptr);
@@ -23,10 +25,15 @@ public:
     const QString& search() const { return m_search; }
     void setSearch(const QString& search);
     int count() const { return rowCount(); }
+    // The visible rows as category groups, for views that lay a group out as a grid: each group a map of
+    // "title" and "rows", each row a map from role name to value. Built anew on every read, so it suits
+    // short lists only (the popular apps).
+    QVariantList groups() const;
 
 Q_SIGNALS:
     void searchChanged();
     void countChanged();
+    void groupsChanged();
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
