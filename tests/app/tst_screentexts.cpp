@@ -192,6 +192,8 @@ void tst_ScreenTexts::twoStateTitles_data()
         << CatalogPageTexts::rowCheckboxHelp(u"Сбербанк"_s, false) << u"Выбрать Сбербанк"_s;
     QTest::newRow("check, checking") << SettingsTexts::checkTitle(true) << u"Проверяем…"_s;
     QTest::newRow("check, idle") << SettingsTexts::checkTitle(false) << u"Проверить"_s;
+    QTest::newRow("menu, checking") << UpdateDialogTexts::menuTitle(true) << u"Проверяем обновления…"_s;
+    QTest::newRow("menu, idle") << UpdateDialogTexts::menuTitle(false) << u"Проверить обновления…"_s;
 }
 
 void tst_ScreenTexts::twoStateTitles()

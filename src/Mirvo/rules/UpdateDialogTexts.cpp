@@ -83,4 +83,9 @@ QString UpdateDialogTexts::downloadTitle(const UpdateDialogState& state, const Q
     return isNewBuild(state, currentVersion) ? u"Скачать сборку"_s : u"Скачать обновление"_s;
 }
 
+QString UpdateDialogTexts::menuTitle(bool checking)
+{
+    return checking ? u"Проверяем обновления…"_s : u"Проверить обновления…"_s;
+}
+
 } // namespace mirvo

@@ -31,6 +31,8 @@ public:
     // "Скачать обновление" or "Скачать сборку"; empty when there is nothing to download.
     Q_INVOKABLE static QString downloadTitle(const mirvo::UpdateDialogState& state,
                                              const QString& currentVersion);
+    // The menu command that checks for updates.
+    Q_INVOKABLE static QString menuTitle(bool checking);
 };
 
 } // namespace mirvo
