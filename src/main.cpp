@@ -1,5 +1,5 @@
 #include "AppModel.h"
-#include "IconImageProvider.h"
+#include "ImageProviders.h"
 #include "LogBuffer.h"
 
 #include <QCommandLineParser>
@@ -70,7 +70,7 @@ int main(int argc, char* argv[])
     mirvo::AppModel::setInstance(&model);
 
     QQmlApplicationEngine engine;
-    engine.addImageProvider(mirvo::IconImageProvider::providerId, new mirvo::IconImageProvider(&model));
+    mirvo::installImageProviders(engine, model);
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreationFailed, &app, [] { QCoreApplication::exit(1); },
         Qt::QueuedConnection);

@@ -19,6 +19,12 @@ class Theme : public QObject {
     Q_PROPERTY(QColor surface READ surface CONSTANT)
     Q_PROPERTY(QColor sidebar READ sidebar CONSTANT)
     Q_PROPERTY(QColor border READ border CONSTANT)
+    Q_PROPERTY(QColor accent READ accent CONSTANT)
+    Q_PROPERTY(QColor accentText READ accentText CONSTANT)
+    Q_PROPERTY(QColor success READ success CONSTANT)
+    Q_PROPERTY(QColor warning READ warning CONSTANT)
+    Q_PROPERTY(QColor selection READ selection CONSTANT)
+    Q_PROPERTY(QColor shadow READ shadow CONSTANT)
 
 public:
     using QObject::QObject;
@@ -30,6 +36,14 @@ public:
     static QColor surface() { return QColor::fromRgb(255, 255, 255); }
     static QColor sidebar() { return QColor::fromRgb(250, 250, 252); }
     static QColor border() { return QColor::fromRgb(210, 210, 215); }
+    // Primary buttons, links, focus and the highlighted text selection; accentText is text on the accent.
+    static QColor accent() { return QColor::fromRgb(10, 132, 255); }
+    static QColor accentText() { return QColor::fromRgb(255, 255, 255); }
+    static QColor success() { return QColor::fromRgb(52, 199, 89); }
+    static QColor warning() { return QColor::fromRgb(255, 149, 0); }
+    // The background of a selected row: the accent, faint.
+    static QColor selection() { return QColor::fromRgb(10, 132, 255, 36); }
+    static QColor shadow() { return QColor::fromRgb(0, 0, 0, 40); }
 };
 
 } // namespace mirvo

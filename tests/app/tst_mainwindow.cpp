@@ -1,5 +1,5 @@
 #include "AppModel.h"
-#include "IconImageProvider.h"
+#include "ImageProviders.h"
 #include "TestEnvironment.h"
 
 #include <QBuffer>
@@ -33,8 +33,7 @@ private:
 
 QQuickWindow* tst_MainWindow::load(QQmlApplicationEngine& engine)
 {
-    engine.addImageProvider(IconImageProvider::providerId,
-                            new IconImageProvider(AppModel::create(&engine, &engine)));
+    installImageProviders(engine, *AppModel::create(&engine, &engine));
     engine.load(QUrl(u"qrc:/qt/qml/Mirvo/qml/Main.qml"_s));
     if (engine.rootObjects().isEmpty())
         return nullptr;

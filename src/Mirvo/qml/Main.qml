@@ -24,8 +24,8 @@ ApplicationWindow {
     palette.buttonText: Theme.ink
     palette.mid: Theme.border
     palette.placeholderText: Theme.muted
-    palette.highlight: "#0a84ff"
-    palette.highlightedText: "#ffffff"
+    palette.highlight: Theme.accent
+    palette.highlightedText: Theme.accentText
 
     menuBar: MenuBar {
         Menu {
