@@ -25,6 +25,8 @@ class Theme : public QObject {
     Q_PROPERTY(QColor warning READ warning CONSTANT)
     Q_PROPERTY(QColor selection READ selection CONSTANT)
     Q_PROPERTY(QColor shadow READ shadow CONSTANT)
+    Q_PROPERTY(QColor errorBackground READ errorBackground CONSTANT)
+    Q_PROPERTY(QColor successBackground READ successBackground CONSTANT)
 
 public:
     using QObject::QObject;
@@ -44,6 +46,9 @@ public:
     // The background of a selected row: the accent, faint.
     static QColor selection() { return QColor::fromRgb(10, 132, 255, 36); }
     static QColor shadow() { return QColor::fromRgb(0, 0, 0, 40); }
+    // The notice banner's ground after a failure and after a success.
+    static QColor errorBackground() { return QColor::fromRgb(255, 235, 235); }
+    static QColor successBackground() { return QColor::fromRgb(232, 248, 236); }
 };
 
 } // namespace mirvo

@@ -142,9 +142,11 @@ void tst_MainWindow::catalogRowsShowIconOrPlaceholder()
     const QUrl artwork(u"https://icons.example/1.png"_s);
     model.catalog()->updateCatalog({CatalogApp(u"1"_s, u"Сбербанк"_s, {}, {}, 0, artwork, {}, {}),
                                     CatalogApp(u"2"_s, u"Карты"_s, {}, {}, 0, {}, {}, {})});
-    QTRY_COMPARE(itemsNamed(window->contentItem(), u"appIconPicture"_s).size(), 2);
-    const QList<QQuickItem*> pictures = itemsNamed(window->contentItem(), u"appIconPicture"_s);
-    const QList<QQuickItem*> placeholders = itemsNamed(window->contentItem(), u"appIconPlaceholder"_s);
+    auto* list = window->findChild<QQuickItem*>(u"catalogList"_s);
+    QVERIFY(list);
+    QTRY_COMPARE(itemsNamed(list, u"appIconPicture"_s).size(), 2);
+    const QList<QQuickItem*> pictures = itemsNamed(list, u"appIconPicture"_s);
+    const QList<QQuickItem*> placeholders = itemsNamed(list, u"appIconPlaceholder"_s);
     QCOMPARE(placeholders.size(), 2);
 
     // The first row's icon arrives from the cache; the second row has no address and keeps its letter.

@@ -6,25 +6,26 @@ import Mirvo
 ListView {
     id: list
 
-    required property SearchProxyModel apps
+    required property CatalogState catalog
+    required property OperationState operation
 
-    model: apps
+    model: catalog.filteredApps
     clip: true
-    spacing: 2
+    reuseItems: true
+    boundsBehavior: Flickable.StopAtBounds
     section.property: "category"
     section.criteria: ViewSection.FullString
-    section.delegate: Label {
-        required property string section
-
+    section.delegate: SectionHeader {
         width: ListView.view.width
-        topPadding: 12
-        bottomPadding: 4
-        text: section
-        font.weight: Font.DemiBold
-        color: Theme.muted
     }
 
+    ScrollBar.vertical: ScrollBar {}
+
+    // Not "pragma ComponentBehavior: Bound": on Qt 6.4 it leaves the section headers never ready. The rows
+    // reach the list by its id instead, which the linter cannot follow into the delegate.
     delegate: CatalogRow {
         width: ListView.view.width
+        catalog: list.catalog // qmllint disable unqualified
+        operation: list.operation // qmllint disable unqualified
     }
 }

@@ -3,7 +3,15 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Mirvo
 
+// The apps: the popular ones as tiles, or, in advanced mode, the whole catalog with search and batches.
 Item {
+    id: page
+
+    required property CatalogState catalog
+    required property OperationState operation
+    required property DevicesState devices
+    required property AccountState account
+
     StartupPlaceholder {
         objectName: "startupPlaceholder"
         anchors.centerIn: parent
@@ -18,51 +26,46 @@ Item {
 
         RowLayout {
             Layout.fillWidth: true
+            spacing: 16
 
             PageHeading {
                 objectName: "catalogHeading"
-                title: AppModel.pageTitle(AppModel.Catalog)
-            }
-
-            Item {
                 Layout.fillWidth: true
+                title: AppModel.pageTitle(AppModel.Catalog)
+                subtitle: page.catalog.appCountLabel + " · " + page.catalog.updateLabel
             }
 
             Switch {
+                objectName: "advancedSwitch"
                 text: "Продвинутый"
                 checked: AppModel.advancedMode
                 onToggled: AppModel.advancedMode = checked
+                hoverEnabled: true
                 ToolTip.visible: hovered
                 ToolTip.text: "Показывает полный каталог приложений с поиском"
+                Accessible.name: text
+                Accessible.description: ToolTip.text
             }
         }
 
-        Label {
-            visible: AppModel.advancedMode
-            text: AppModel.catalog.appCountLabel + " · " + AppModel.catalog.updateLabel
-            color: Theme.muted
-        }
-
-        TextField {
-            objectName: "catalogSearch"
+        PopularApps {
+            objectName: "popularApps"
             Layout.fillWidth: true
-            visible: AppModel.advancedMode
-            placeholderText: "Поиск по названию, категории или ID"
-            text: AppModel.catalog.search
-            onTextEdited: AppModel.catalog.search = text
-        }
-
-        CatalogList {
-            objectName: "catalogList"
-            Layout.fillWidth: true
-            Layout.fillHeight: true
-            visible: AppModel.advancedMode
-            apps: AppModel.catalog.filteredApps
-        }
-
-        Item {
             Layout.fillHeight: true
             visible: !AppModel.advancedMode
+            catalog: page.catalog
+            operation: page.operation
+        }
+
+        AdvancedCatalog {
+            objectName: "advancedCatalog"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            visible: AppModel.advancedMode
+            catalog: page.catalog
+            operation: page.operation
+            devices: page.devices
+            account: page.account
         }
     }
 }

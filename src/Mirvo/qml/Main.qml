@@ -27,21 +27,18 @@ ApplicationWindow {
     palette.highlight: Theme.accent
     palette.highlightedText: Theme.accentText
 
-    menuBar: MenuBar {
-        Menu {
-            title: "Сольвена"
+    // On macOS the command sits in the application menu; elsewhere in the window's own menu.
+    menuBar: Qt.platform.os === "osx" ? null : windowMenu
 
-            MenuItem {
-                text: AppModel.updates.checking ? "Проверяем обновления…" : "Проверить обновления…"
-                enabled: !AppModel.updates.checking
-                onTriggered: AppModel.updates.checkFromMenu()
-            }
-            MenuSeparator {}
-            MenuItem {
-                text: "Выйти"
-                onTriggered: Qt.quit()
-            }
-        }
+    WindowMenuBar {
+        id: windowMenu
+
+        updates: AppModel.updates
+    }
+
+    Loader {
+        active: Qt.platform.os === "osx"
+        source: "ApplicationMenu.qml"
     }
 
     RowLayout {
@@ -50,7 +47,10 @@ ApplicationWindow {
 
         Sidebar {
             Layout.fillHeight: true
-            Layout.preferredWidth: 260
+            Layout.preferredWidth: 280
+            account: AppModel.account
+            devices: AppModel.devices
+            components: AppModel.components
         }
 
         Rectangle {
@@ -59,13 +59,40 @@ ApplicationWindow {
             color: Theme.border
         }
 
-        StackLayout {
+        ColumnLayout {
             Layout.fillWidth: true
             Layout.fillHeight: true
-            currentIndex: AppModel.page === AppModel.Settings ? 1 : 0
+            spacing: 0
 
-            CatalogPage {}
-            SettingsPage {}
+            ProgressBanner {
+                objectName: "progressBanner"
+                Layout.fillWidth: true
+                visible: AppModel.operation.busy
+                operation: AppModel.operation
+            }
+
+            NoticeBanner {
+                objectName: "noticeBanner"
+                Layout.fillWidth: true
+                visible: AppModel.notice.length > 0
+                text: AppModel.notice
+                isError: AppModel.noticeIsError
+                onCloseRequested: AppModel.closeNotice()
+            }
+
+            StackLayout {
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                currentIndex: AppModel.page === AppModel.Settings ? 1 : 0
+
+                CatalogPage {
+                    catalog: AppModel.catalog
+                    operation: AppModel.operation
+                    devices: AppModel.devices
+                    account: AppModel.account
+                }
+                SettingsPage {}
+            }
         }
     }
 
