@@ -40,6 +40,8 @@ private Q_SLOTS:
     void installSheetClosesWithTheRequest();
     void escapeClosesTheInstallSheet();
     void errorDialogClosesWithItsButton();
+    void settingsPageShowsTheComponents();
+    void settingsPageClearsTheCacheOnceConfirmed();
 
 private:
     void makeModel(bool withIpatool = false);
@@ -47,6 +49,7 @@ private:
     QObject* create(const QString& name, QVariantMap properties);
     QObject* createAppleIDSheet();
     QQuickItem* item(QObject* root, const QString& name) const;
+    QQuickItem* visualItem(QQuickItem* root, const QString& name) const;
     void click(QQuickItem* target);
     void type(QQuickItem* field, const QString& text);
     void waitUntilOpened(QObject* popup);
@@ -118,6 +121,21 @@ QQuickItem* tst_Sheets::item(QObject* root, const QString& name) const
     if (!found)
         qWarning().noquote() << "no item" << name;
     return found;
+}
+
+// Repeater rows are not QObject children of what holds them: they are found in the visual tree.
+QQuickItem* tst_Sheets::visualItem(QQuickItem* root, const QString& name) const
+{
+    if (!root)
+        return nullptr;
+    const QList<QQuickItem*> children = root->childItems();
+    for (QQuickItem* child : children) {
+        if (child->objectName() == name)
+            return child;
+        if (QQuickItem* found = visualItem(child, name))
+            return found;
+    }
+    return nullptr;
 }
 
 void tst_Sheets::click(QQuickItem* target)
@@ -421,6 +439,74 @@ void tst_Sheets::errorDialogClosesWithItsButton()
     QSignalSpy dismissed(dialog, SIGNAL(dismissed()));
     click(item(dialog, u"closeErrorButton"_s));
     QTRY_COMPARE(dismissed.size(), 1);
+}
+
+void tst_Sheets::settingsPageShowsTheComponents()
+{
+    makeModel();
+    ComponentsState* components = m_model->components();
+    components->setMissingTools({u"ios"_s});
+    components->setVersions({{u"ipatool"_s, u"2.1.4"_s}});
+    QObject* page = create(u"SettingsPage"_s, {{u"components"_s, QVariant::fromValue(components)},
+                                               {u"updates"_s, QVariant::fromValue(m_model->updates())},
+                                               {u"width"_s, 800},
+                                               {u"height"_s, 600}});
+    QVERIFY(page);
+    QCOMPARE(item(page, u"componentsStatus"_s)->property("text").toString(),
+             u"Нужно подготовить компоненты"_s);
+    QCOMPARE(item(page, u"componentsDetail"_s)->property("text").toString(), u"Не установлены: ios."_s);
+    QQuickItem* ipatool = visualItem(qobject_cast<QQuickItem*>(page), u"componentRow_ipatool"_s);
+    QQuickItem* ios = visualItem(qobject_cast<QQuickItem*>(page), u"componentRow_ios"_s);
+    QVERIFY(ipatool && ios);
+    QCOMPARE(visualItem(ipatool, u"componentVersion"_s)->property("text").toString(), u"2.1.4"_s);
+    QCOMPARE(visualItem(ipatool, u"componentStatus"_s)->property("text").toString(), u"Готов"_s);
+    QCOMPARE(visualItem(ios, u"componentVersion"_s)->property("text").toString(), u"Версия не определена"_s);
+    QCOMPARE(visualItem(ios, u"componentStatus"_s)->property("text").toString(), u"Не установлен"_s);
+    QQuickItem* install = item(page, u"installComponentsButton"_s);
+    QCOMPARE(install->property("text").toString(), u"Установить недостающие компоненты"_s);
+
+    components->setInstalling(true);
+    QCOMPARE(install->property("text").toString(), u"Устанавливаем компоненты…"_s);
+    QVERIFY(!install->isEnabled());
+    QCOMPARE(item(page, u"componentsProgress"_s)->property("text").toString(),
+             u"Подготавливаем компоненты…"_s);
+    components->setInstalling(false);
+    components->setChecking(true);
+    QCOMPARE(item(page, u"checkComponentsButton"_s)->property("text").toString(), u"Проверяем…"_s);
+    components->setChecking(false);
+}
+
+void tst_Sheets::settingsPageClearsTheCacheOnceConfirmed()
+{
+    makeModel();
+    QVERIFY(m_model->artworkCache());
+    m_model->artworkCache()->store(QByteArray(4096, 'x'), u"1"_s);
+    UpdatesState* updates = m_model->updates();
+    QObject* page = create(u"SettingsPage"_s, {{u"components"_s, QVariant::fromValue(m_model->components())},
+                                               {u"updates"_s, QVariant::fromValue(updates)},
+                                               {u"width"_s, 800},
+                                               {u"height"_s, 600}});
+    QVERIFY(page);
+    // Shown, the page sizes the caches.
+    QTRY_VERIFY(updates->cacheSizeBytes() >= 4096);
+
+    auto* confirmation = page->findChild<QObject*>(u"cacheResetConfirmation"_s);
+    QVERIFY(confirmation);
+    click(item(page, u"clearCacheButton"_s));
+    waitUntilOpened(confirmation);
+    QVERIFY(page->property("cacheResetConfirmationShown").toBool());
+
+    // Declining keeps everything.
+    QTest::keyClick(m_window.get(), Qt::Key_Escape);
+    QTRY_VERIFY(!page->property("cacheResetConfirmationShown").toBool());
+    QVERIFY(updates->cacheSizeBytes() >= 4096);
+
+    click(item(page, u"clearCacheButton"_s));
+    waitUntilOpened(confirmation);
+    click(item(confirmation, u"confirmClearCacheButton"_s));
+    QTRY_COMPARE(updates->cacheSizeBytes(), 0);
+    QTRY_VERIFY(!confirmation->property("visible").toBool());
+    QVERIFY(!updates->cacheClearing());
 }
 
 QTEST_MAIN(tst_Sheets)
