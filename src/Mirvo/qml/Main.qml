@@ -91,9 +91,33 @@ ApplicationWindow {
                     devices: AppModel.devices
                     account: AppModel.account
                 }
-                SettingsPage {}
+                SettingsPage {
+                    components: AppModel.components
+                    updates: AppModel.updates
+                }
             }
         }
+    }
+
+    InstallSheet {
+        objectName: "installSheet"
+        operation: AppModel.operation
+        devices: AppModel.devices
+        components: AppModel.components
+        canInstall: AppModel.canInstall
+    }
+
+    AppleIDSheet {
+        objectName: "appleIDSheet"
+        account: AppModel.account
+        components: AppModel.components
+    }
+
+    // The error dialog takes precedence: the update dialog waits while an error is shown.
+    UpdateDialog {
+        objectName: "updateDialog"
+        updates: AppModel.updates
+        heldBack: AppModel.alert.length > 0
     }
 
     ErrorDialog {
