@@ -10,9 +10,20 @@
 
 namespace mirvo::screenshots {
 
+quint32 stableHash(const QString& text)
+{
+    // FNV-1a over the UTF-8 bytes: the same pictures and categories on every run.
+    quint32 hash = 2166136261u;
+    for (const char byte : text.toUtf8()) {
+        hash ^= quint8(byte);
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
 QByteArray iconPNG(const QString& seed, const QString& label, int size)
 {
-    const int hue = int(qHash(seed, 7) % 360);
+    const int hue = int(stableHash(seed) % 360);
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     {

@@ -44,7 +44,7 @@ QString genre(const QString& id)
 {
     static const QStringList genres{u"Финансы"_s,       u"Покупки"_s,     u"Утилиты"_s,        u"Навигация"_s,
                                     u"Еда и напитки"_s, u"Развлечения"_s, u"Социальные сети"_s};
-    return genres.at(int(qHash(id, 3) % quint32(genres.size())));
+    return genres.at(int(stableHash(id) % quint32(genres.size())));
 }
 
 QJsonObject release(const QString& tag, const QString& published, const QStringList& assets,
