@@ -1,18 +1,10 @@
-#include "AppModel.h"
-#include "ImageProviders.h"
+#include "Application.h"
 #include "LogBuffer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <QIcon>
 #include <QLoggingCategory>
-#include <QQmlApplicationEngine>
-#include <QQmlContext>
-#include <QQmlExtensionPlugin>
-#include <QQuickStyle>
-
-Q_IMPORT_QML_PLUGIN(MirvoPlugin)
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -30,10 +22,7 @@ QStringList argumentsOf(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication::setApplicationName(u"Mirvo"_s);
-    QCoreApplication::setOrganizationName(u"Mirvo"_s);
-    QCoreApplication::setOrganizationDomain(u"mirvo.app"_s);
-    QCoreApplication::setApplicationVersion(QStringLiteral(MIRVO_VERSION));
+    mirvo::Application::setApplicationNames();
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -42,6 +31,10 @@ int main(int argc, char* argv[])
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption verboseOption(u"verbose"_s, u"Подробный журнал всех действий приложения."_s);
     parser.addOption(verboseOption);
+    // For timing start-up: ends as soon as the window has drawn itself once.
+    QCommandLineOption firstFrameOption(u"quit-after-first-frame"_s);
+    firstFrameOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(firstFrameOption);
     // Help, the version and a wrong option are answered without a display: a plain application prints
     // them and exits.
     if (!parser.parse(argumentsOf(argc, argv)) || parser.isSet(helpOption) || parser.isSet(versionOption)) {
@@ -56,24 +49,10 @@ int main(int argc, char* argv[])
         QLoggingCategory::setFilterRules(u"mirvo.*=true"_s);
 
     QGuiApplication app(argc, argv);
-    QGuiApplication::setApplicationDisplayName(u"Сольвена"_s);
-    // Wayland compositors find the icon and name through the installed .desktop file of this id.
-    QGuiApplication::setDesktopFileName(u"app.mirvo.Mirvo"_s);
-#ifndef Q_OS_MACOS
-    QGuiApplication::setWindowIcon(QIcon(u":/icons/mirvo.png"_s));
-#endif
-    QGuiApplication::setQuitOnLastWindowClosed(true);
-    QQuickStyle::setStyle(u"Basic"_s);
-
-    mirvo::AppModel model(mirvo::AppModelEnvironment::production());
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &model, &mirvo::AppModel::shutdown);
-    mirvo::AppModel::setInstance(&model);
-
-    QQmlApplicationEngine engine;
-    mirvo::installImageProviders(engine, model);
-    QObject::connect(
-        &engine, &QQmlApplicationEngine::objectCreationFailed, &app, [] { QCoreApplication::exit(1); },
-        Qt::QueuedConnection);
-    engine.load(QUrl(u"qrc:/qt/qml/Mirvo/qml/Main.qml"_s));
+    mirvo::Application application(mirvo::AppModelEnvironment::production());
+    if (!application.load())
+        return 1;
+    if (parser.isSet(firstFrameOption))
+        application.quitAfterFirstFrame();
     return QGuiApplication::exec();
 }
