@@ -24,6 +24,7 @@ private Q_SLOTS:
     void showsTheStoreAlert();
     void catalogListFollowsTheSearch();
     void catalogRowsShowIconOrPlaceholder();
+    void sectionHeadersFollowTheCategories();
 
 private:
     QQuickWindow* load(QQmlApplicationEngine& engine);
@@ -155,6 +156,37 @@ void tst_MainWindow::catalogRowsShowIconOrPlaceholder()
     QVERIFY(!pictures.at(1)->isVisible());
     QVERIFY(placeholders.at(1)->isVisible());
     QCOMPARE(placeholders.at(1)->property("letter").toString(), u"К"_s);
+    model.shutdown();
+}
+
+void tst_MainWindow::sectionHeadersFollowTheCategories()
+{
+    AppModel model(test::modelEnvironment(m_dir));
+    model.setAdvancedMode(true);
+    AppModel::setInstance(&model);
+    QQmlApplicationEngine engine;
+    QQuickWindow* window = load(engine);
+    QVERIFY(window);
+    QTRY_VERIFY(!model.isStarting());
+    auto* list = window->findChild<QQuickItem*>(u"catalogList"_s);
+    QVERIFY(list);
+    const auto headers = [&] {
+        QStringList texts;
+        for (QQuickItem* header : itemsNamed(list, u"sectionHeader"_s)) {
+            if (header->isVisible())
+                texts.append(header->property("text").toString());
+        }
+        texts.sort();
+        return texts;
+    };
+    model.catalog()->updateCatalog({CatalogApp(u"1"_s, u"Сбербанк"_s, {}, {}, 0, {}, {}, {}),
+                                    CatalogApp(u"2"_s, u"Карты"_s, {}, {}, 0, {}, {}, {})});
+    QTRY_COMPARE(headers(), QStringList{u"Без категории"_s});
+
+    // The store's answer brings the categories: the same rows now stand under two headers.
+    model.catalog()->updateCatalog({CatalogApp(u"1"_s, u"Сбербанк"_s, u"Финансы"_s, {}, 0, {}, {}, {}),
+                                    CatalogApp(u"2"_s, u"Карты"_s, u"Навигация"_s, {}, 0, {}, {}, {})});
+    QTRY_COMPARE(headers(), (QStringList{u"Навигация"_s, u"Финансы"_s}));
     model.shutdown();
 }
 

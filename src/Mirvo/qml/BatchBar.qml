@@ -56,6 +56,20 @@ Rectangle {
                 enabled: !bar.operation.busy
                 onClicked: bar.catalog.clearSelection()
             }
+        }
+
+        RowLayout {
+            Layout.fillWidth: true
+            spacing: 8
+
+            Label {
+                objectName: "batchHint"
+                Layout.fillWidth: true
+                text: bar.hint
+                color: Theme.muted
+                font.pixelSize: 12
+                wrapMode: Text.Wrap
+            }
             SecondaryButton {
                 objectName: "batchDownload"
                 symbol: "arrow.down.circle"
@@ -70,16 +84,6 @@ Rectangle {
                 enabled: AppModel.canInstall
                 onClicked: bar.operation.performSelectedCatalogApps(true)
             }
-        }
-
-        Label {
-            objectName: "batchHint"
-            Layout.fillWidth: true
-            visible: bar.hint.length > 0
-            text: bar.hint
-            color: Theme.muted
-            font.pixelSize: 12
-            wrapMode: Text.Wrap
         }
     }
 }

@@ -11,7 +11,6 @@ ListView {
 
     model: catalog.filteredApps
     clip: true
-    reuseItems: true
     boundsBehavior: Flickable.StopAtBounds
     section.property: "category"
     section.criteria: ViewSection.FullString

@@ -26,6 +26,8 @@ ApplicationWindow {
     palette.placeholderText: Theme.muted
     palette.highlight: Theme.accent
     palette.highlightedText: Theme.accentText
+    // Progress bars and switched-on switches.
+    palette.dark: Theme.accent
 
     // On macOS the command sits in the application menu; elsewhere in the window's own menu.
     menuBar: Qt.platform.os === "osx" ? null : windowMenu

@@ -4,11 +4,13 @@ import Mirvo
 
 // A category's name above its entries in a list.
 Label {
-    required property string section
+    objectName: "sectionHeader"
 
     topPadding: 14
     bottomPadding: 6
-    text: section
+    // The list hands its section headers their text as a context property: a required property would be
+    // set only when the header is first made, and Qt 6.4 reuses headers for other sections.
+    text: section // qmllint disable unqualified
     font.weight: Font.DemiBold
     color: Theme.muted
     Accessible.role: Accessible.Heading

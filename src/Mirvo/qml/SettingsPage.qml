@@ -192,7 +192,9 @@ ScrollView {
                                                              page.components.missingTools,
                                                              page.components.ipatoolNeedsUpdate)
                             symbol: "arrow.down.circle"
-                            enabled: !page.components.installing
+                            // With everything in place there is nothing to install.
+                            enabled: !page.components.installing && (page.components.missingTools.length > 0
+                                                                      || page.components.ipatoolNeedsUpdate)
                             Accessible.name: text
                             onClicked: page.components.install()
                         }

@@ -80,9 +80,11 @@ Rectangle {
                 spacing: 2
 
                 RowLayout {
+                    Layout.fillWidth: true
                     spacing: 6
 
                     Symbol {
+                        Layout.alignment: Qt.AlignVCenter
                         name: card.symbol
                         color: card.completed ? Theme.success : Theme.accent
                         size: 16
@@ -93,7 +95,7 @@ Rectangle {
                         text: card.title
                         color: Theme.ink
                         font.weight: Font.DemiBold
-                        wrapMode: Text.Wrap
+                        elide: Text.ElideRight
                     }
                 }
                 Label {
