@@ -10,12 +10,8 @@ debian_packages=(
     qt6-base-dev qt6-declarative-dev qt6-declarative-dev-tools qcoro-qt6-dev
     qml6-module-qtqml qml6-module-qtqml-workerscript qml6-module-qtqml-models
     qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-templates
-<<<<<<< HEAD
-    qml6-module-qtquick-controls qml6-module-qtquick-layouts qt6-svg-dev qml6-module-qt-labs-platform
-=======
     qml6-module-qtquick-controls qml6-module-qtquick-layouts qml6-module-qtquick-dialogs
-    qml6-module-qt-labs-folderlistmodel qt6-svg-dev
->>>>>>> helper-sheets
+    qml6-module-qt-labs-folderlistmodel qml6-module-qt-labs-platform qt6-svg-dev
     fonts-dejavu-core xvfb xauth
     usbmuxd
     dpkg-dev desktop-file-utils appstream
