@@ -48,24 +48,30 @@ Item {
             }
         }
 
-        PopularApps {
-            objectName: "popularApps"
+        // The two views sit in a plain item rather than straight in this layout, so that each lays itself
+        // out: on Qt 6.4 a nested layout changed in the same polish as a banner above the page keeps its old
+        // arrangement (a catalog list that appears then stays at zero size).
+        Item {
             Layout.fillWidth: true
             Layout.fillHeight: true
-            visible: !AppModel.advancedMode
-            catalog: page.catalog
-            operation: page.operation
-        }
 
-        AdvancedCatalog {
-            objectName: "advancedCatalog"
-            Layout.fillWidth: true
-            Layout.fillHeight: true
-            visible: AppModel.advancedMode
-            catalog: page.catalog
-            operation: page.operation
-            devices: page.devices
-            account: page.account
+            PopularApps {
+                objectName: "popularApps"
+                anchors.fill: parent
+                visible: !AppModel.advancedMode
+                catalog: page.catalog
+                operation: page.operation
+            }
+
+            AdvancedCatalog {
+                objectName: "advancedCatalog"
+                anchors.fill: parent
+                visible: AppModel.advancedMode
+                catalog: page.catalog
+                operation: page.operation
+                devices: page.devices
+                account: page.account
+            }
         }
     }
 }

@@ -40,6 +40,7 @@ Rectangle {
             wrapMode: Text.Wrap
         }
         PlainPointerButton {
+            objectName: "closeNotice"
             symbol: "xmark.circle.fill"
             text: ""
             help: "Закрыть"
