@@ -3,8 +3,13 @@
 // --quit-after-first-frame option, median of several runs, the two sides alternating), and the resident
 // memory of each after five seconds of running. The application starts in a fresh data directory holding a
 // saved catalog of 5,000 apps and 200 cached icons, with advanced mode on so that its catalog list is what
-// it draws once started; every network address points at a loopback port where nothing listens, so it
-// falls back to the saved catalog. The minimal window gets a fresh, empty home as well.
+// it draws once started, and with the fake tools (tests/fakes) in place so that it fetches none; every
+// network address points at a loopback port where nothing listens, so it falls back to the saved catalog.
+// The minimal window gets a fresh, empty home as well.
+//
+// The saved catalog holds names and IDs only ("name: id" lines); icon addresses come from the App Store
+// lookup, which finds nothing here, so the cached icons stay on disk and the rows show their letters. The
+// first frame is the start-up placeholder in any case: the catalog list appears once start-up has run.
 //
 // Both are measured off screen (QT_QPA_PLATFORM=offscreen) and, when xvfb-run is installed, on an X server
 // of their own: the benchmark runs itself again under xvfb-run -a for that.
@@ -14,6 +19,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -85,6 +91,25 @@ QByteArray iconPNG(int index)
     return png;
 }
 
+// The fake tools (tests/fakes): MIRVO_BENCH_FAKES_DIR when set, otherwise the ones this build made.
+QString fakesDirectory()
+{
+    static const QString directory = [] {
+        QString path = qEnvironmentVariable("MIRVO_BENCH_FAKES_DIR");
+#ifdef MIRVO_FAKES_DIR
+        if (path.isEmpty())
+            path = QStringLiteral(MIRVO_FAKES_DIR);
+#endif
+        if (path.isEmpty() || !QFileInfo(path + u"/ipatool"_s).isExecutable() ||
+            !QFileInfo(path + u"/ios"_s).isExecutable())
+            qFatal(
+                "no fake tools: build the targets fake_ipatool and fake_ios, or point MIRVO_BENCH_FAKES_DIR "
+                "at a directory holding ipatool and ios");
+        return path;
+    }();
+    return directory;
+}
+
 quint16 closedPort()
 {
     QTcpServer probe;
@@ -141,12 +166,12 @@ private:
             writeFile(data + u"/Artwork/"_s + QString::number(400000000LL + i * 7919LL) + u".image"_s,
                       icons[i]);
         writeFile(root + u"/config/Mirvo/Mirvo.conf"_s, "[General]\nadvancedMode=true\n");
-#ifdef MIRVO_FAKES_DIR
         // The tools are in place, so start-up does not try to fetch them.
         QDir().mkpath(data + u"/Tools"_s);
-        for (const QString& tool : {u"ipatool"_s, u"ios"_s})
-            QFile::copy(QStringLiteral(MIRVO_FAKES_DIR) + u'/' + tool, data + u"/Tools/"_s + tool);
-#endif
+        for (const QString& tool : {u"ipatool"_s, u"ios"_s}) {
+            if (!QFile::copy(fakesDirectory() + u'/' + tool, data + u"/Tools/"_s + tool))
+                qFatal("cannot copy the fake %s from %s", qPrintable(tool), qPrintable(fakesDirectory()));
+        }
         const QString nowhere = u"https://127.0.0.1:"_s + QString::number(closedPort());
         const QJsonObject endpoints{{u"gitHubApi"_s, nowhere},
                                     {u"gitHubRawContent"_s, nowhere},

@@ -22,6 +22,8 @@ class tst_MainWindow : public QObject {
 private Q_SLOTS:
     void showsThePlaceholderThenTheCatalog();
     void showsTheStoreAlert();
+    void buildsTheSettingsPageWhenFirstShown();
+    void opensTheErrorDialogForALaterAlert();
     void catalogListFollowsTheSearch();
     void catalogRowsShowIconOrPlaceholder();
     void sectionHeadersFollowTheCategories();
@@ -50,14 +52,16 @@ void tst_MainWindow::showsThePlaceholderThenTheCatalog()
     QVERIFY(window);
 
     auto* placeholder = window->findChild<QQuickItem*>(u"startupPlaceholder"_s);
-    auto* heading = window->findChild<QQuickItem*>(u"catalogHeading"_s);
-    QVERIFY(placeholder && heading);
+    QVERIFY(placeholder);
     QVERIFY(model.isStarting());
     QVERIFY(placeholder->isVisible());
-    QVERIFY(!heading->isVisible());
+    // The page's content is built once start-up is over.
+    QVERIFY(!window->findChild<QQuickItem*>(u"catalogHeading"_s));
 
     QTRY_VERIFY(!model.isStarting());
     QVERIFY(!placeholder->isVisible());
+    auto* heading = window->findChild<QQuickItem*>(u"catalogHeading"_s);
+    QVERIFY(heading);
     QVERIFY(heading->isVisible());
     model.shutdown();
 }
@@ -80,6 +84,53 @@ void tst_MainWindow::showsTheStoreAlert()
     model.shutdown();
 }
 
+void tst_MainWindow::buildsTheSettingsPageWhenFirstShown()
+{
+    AppModel model(test::modelEnvironment(m_dir));
+    AppModel::setInstance(&model);
+    QQmlApplicationEngine engine;
+    QQuickWindow* window = load(engine);
+    QVERIFY(window);
+    QTRY_VERIFY(!model.isStarting());
+    QVERIFY(!window->findChild<QQuickItem*>(u"settingsHeading"_s));
+
+    model.setPage(AppModel::Page::Settings);
+    auto* heading = window->findChild<QQuickItem*>(u"settingsHeading"_s);
+    QVERIFY(heading);
+    QTRY_VERIFY(heading->isVisible());
+
+    // Back on the catalog the page is kept, hidden, and shown again as it was.
+    model.setPage(AppModel::Page::Catalog);
+    QTRY_VERIFY(!heading->isVisible());
+    model.setPage(AppModel::Page::Settings);
+    QCOMPARE(window->findChild<QQuickItem*>(u"settingsHeading"_s), heading);
+    QTRY_VERIFY(heading->isVisible());
+    model.shutdown();
+}
+
+void tst_MainWindow::opensTheErrorDialogForALaterAlert()
+{
+    AppModel model(test::modelEnvironment(m_dir));
+    AppModel::setInstance(&model);
+    QQmlApplicationEngine engine;
+    QQuickWindow* window = load(engine);
+    QVERIFY(window);
+    QTRY_VERIFY(!model.isStarting());
+    QVERIFY(model.alert().isEmpty());
+    QVERIFY(!window->findChild<QObject*>(u"errorDialog"_s));
+
+    model.setAlert(u"Не удалось сохранить журнал."_s);
+    auto* dialog = window->findChild<QObject*>(u"errorDialog"_s);
+    QVERIFY(dialog);
+    QTRY_VERIFY(dialog->property("visible").toBool());
+    QCOMPARE(dialog->property("message").toString(), model.alert());
+
+    QMetaObject::invokeMethod(dialog, "close");
+    QTRY_VERIFY(model.alert().isEmpty());
+    QTRY_VERIFY(!dialog->property("visible").toBool());
+    model.shutdown();
+}
+
 void tst_MainWindow::catalogListFollowsTheSearch()
 {
     AppModel model(test::modelEnvironment(m_dir));
@@ -88,11 +139,11 @@ void tst_MainWindow::catalogListFollowsTheSearch()
     QQmlApplicationEngine engine;
     QQuickWindow* window = load(engine);
     QVERIFY(window);
+    // Start-up finds no network here and leaves the catalog empty; this one comes after it.
+    QTRY_VERIFY(!model.isStarting());
     auto* list = window->findChild<QQuickItem*>(u"catalogList"_s);
     auto* search = window->findChild<QQuickItem*>(u"catalogSearch"_s);
     QVERIFY(list && search);
-    // Start-up finds no network here and leaves the catalog empty; this one comes after it.
-    QTRY_VERIFY(!model.isStarting());
     model.catalog()->updateCatalog({CatalogApp(u"1"_s, u"Сбербанк"_s, u"Финансы"_s, {}, 0, {}, {}, {}),
                                     CatalogApp(u"2"_s, u"Карты"_s, {}, {}, 0, {}, {}, {})});
     QCOMPARE(list->property("count").toInt(), 2);

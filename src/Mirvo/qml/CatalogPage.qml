@@ -18,60 +18,14 @@ Item {
         visible: AppModel.isStarting
     }
 
-    ColumnLayout {
+    // Read and built once start-up is over: until then the placeholder is all the page shows.
+    LazyLoader {
+        objectName: "catalogPageContent"
         anchors.fill: parent
         anchors.margins: 28
-        spacing: 16
-        visible: !AppModel.isStarting
-
-        RowLayout {
-            Layout.fillWidth: true
-            spacing: 16
-
-            PageHeading {
-                objectName: "catalogHeading"
-                Layout.fillWidth: true
-                title: AppModel.pageTitle(AppModel.Catalog)
-                subtitle: page.catalog.appCountLabel + " · " + page.catalog.updateLabel
-            }
-
-            Switch {
-                objectName: "advancedSwitch"
-                text: "Продвинутый"
-                checked: AppModel.advancedMode
-                onToggled: AppModel.advancedMode = checked
-                hoverEnabled: true
-                ToolTip.visible: hovered
-                ToolTip.text: "Показывает полный каталог приложений с поиском"
-                Accessible.name: text
-                Accessible.description: ToolTip.text
-            }
-        }
-
-        // The two views sit in a plain item rather than straight in this layout, so that each lays itself
-        // out: on Qt 6.4 a nested layout changed in the same polish as a banner above the page keeps its old
-        // arrangement (a catalog list that appears then stays at zero size).
-        Item {
-            Layout.fillWidth: true
-            Layout.fillHeight: true
-
-            PopularApps {
-                objectName: "popularApps"
-                anchors.fill: parent
-                visible: !AppModel.advancedMode
-                catalog: page.catalog
-                operation: page.operation
-            }
-
-            AdvancedCatalog {
-                objectName: "advancedCatalog"
-                anchors.fill: parent
-                visible: AppModel.advancedMode
-                catalog: page.catalog
-                operation: page.operation
-                devices: page.devices
-                account: page.account
-            }
-        }
+        needed: !AppModel.isStarting
+        file: "CatalogPageContent.qml"
+        properties: ({ catalog: page.catalog, operation: page.operation, devices: page.devices,
+                       account: page.account })
     }
 }

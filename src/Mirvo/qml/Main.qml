@@ -93,39 +93,56 @@ ApplicationWindow {
                     devices: AppModel.devices
                     account: AppModel.account
                 }
-                SettingsPage {
-                    components: AppModel.components
-                    updates: AppModel.updates
+                // Read and built the first time the settings are shown: the start-up frame has no use for
+                // the page, nor for the file dialog it brings along.
+                LazyLoader {
+                    objectName: "settingsPageLoader"
+                    needed: AppModel.page === AppModel.Settings
+                    file: "SettingsPage.qml"
+                    properties: ({ components: AppModel.components, updates: AppModel.updates })
                 }
             }
         }
     }
 
-    InstallSheet {
-        objectName: "installSheet"
-        operation: AppModel.operation
-        devices: AppModel.devices
-        components: AppModel.components
-        canInstall: AppModel.canInstall
+    // The sheets and dialogs are built the first time they open and kept from then on.
+    LazyLoader {
+        needed: AppModel.operation.request.present
+        sourceComponent: InstallSheet {
+            objectName: "installSheet"
+            operation: AppModel.operation
+            devices: AppModel.devices
+            components: AppModel.components
+            canInstall: AppModel.canInstall
+        }
     }
 
-    AppleIDSheet {
-        objectName: "appleIDSheet"
-        account: AppModel.account
-        components: AppModel.components
+    LazyLoader {
+        needed: AppModel.account.modal === AccountState.AppleID
+        sourceComponent: AppleIDSheet {
+            objectName: "appleIDSheet"
+            account: AppModel.account
+            components: AppModel.components
+        }
     }
 
     // The error dialog takes precedence: the update dialog waits while an error is shown.
-    UpdateDialog {
-        objectName: "updateDialog"
-        updates: AppModel.updates
-        heldBack: AppModel.alert.length > 0
+    LazyLoader {
+        needed: AppModel.updates.dialog.kind !== UpdateDialogState.None // qmllint disable unqualified type
+        sourceComponent: UpdateDialog {
+            objectName: "updateDialog"
+            updates: AppModel.updates
+            heldBack: AppModel.alert.length > 0
+        }
     }
 
-    ErrorDialog {
-        objectName: "errorDialog"
-        message: AppModel.alert
-        onDismissed: AppModel.dismissAlert()
+    LazyLoader {
+        needed: AppModel.alert.length > 0
+        sourceComponent: ErrorDialog {
+            objectName: "errorDialog"
+            message: AppModel.alert
+            onDismissed: AppModel.dismissAlert()
+        }
     }
 
     Component.onCompleted: AppModel.windowShown()
