@@ -103,14 +103,22 @@ NetworkHttpClient::NetworkHttpClient()
 
 NetworkHttpClient::NetworkHttpClient(const QString& extraCertificateAuthorities)
     : m_context(std::make_unique<QObject>())
-    , m_sslConfiguration(std::make_unique<QSslConfiguration>(QSslConfiguration::defaultConfiguration()))
+    , m_extraCertificateAuthorities(extraCertificateAuthorities)
 {
-    if (extraCertificateAuthorities.isEmpty())
-        return;
-    // An unreadable file adds nothing: the system's authorities still apply.
-    const QList<QSslCertificate> certificates = QSslCertificate::fromPath(
-        extraCertificateAuthorities, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
-    m_sslConfiguration->addCaCertificates(certificates);
+}
+
+const QSslConfiguration& NetworkHttpClient::tlsConfiguration()
+{
+    if (m_sslConfiguration)
+        return *m_sslConfiguration;
+    m_sslConfiguration = std::make_unique<QSslConfiguration>(QSslConfiguration::defaultConfiguration());
+    if (!m_extraCertificateAuthorities.isEmpty()) {
+        // An unreadable file adds nothing: the system's authorities still apply.
+        const QList<QSslCertificate> certificates = QSslCertificate::fromPath(
+            m_extraCertificateAuthorities, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
+        m_sslConfiguration->addCaCertificates(certificates);
+    }
+    return *m_sslConfiguration;
 }
 
 NetworkHttpClient::~NetworkHttpClient()
@@ -202,7 +210,7 @@ QCoro::Task<HttpResponse> NetworkHttpClient::fetch(HttpRequest request, std::sto
     }
 
     const QPointer<QObject> alive = m_context.get();
-    const QSslConfiguration tls = *m_sslConfiguration;
+    const QSslConfiguration tls = tlsConfiguration();
     QPointer<HttpExchange> current;
     bool timedOut = false;
 

@@ -42,8 +42,12 @@ private:
     QCoro::Task<HttpResponse> fetch(HttpRequest request, std::stop_token stop);
     void enqueue(HttpExchange* exchange, const QString& server);
     void exchangeFinished(HttpExchange* exchange, const QString& server);
+    // Built on the first request: loading the TLS library and the system's authorities would otherwise
+    // hold up the window's first frame.
+    const QSslConfiguration& tlsConfiguration();
 
     std::unique_ptr<QObject> m_context; // gone with the client, and the client's connections with it
+    QString m_extraCertificateAuthorities;
     std::unique_ptr<QSslConfiguration> m_sslConfiguration;
     QList<QPointer<HttpExchange>> m_exchanges;
     QHash<QString, int> m_connections; // open, by server
