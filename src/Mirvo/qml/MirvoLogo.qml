@@ -19,6 +19,7 @@ Item {
         sourceSize.width: Math.ceil(logo.size * Screen.devicePixelRatio)
         sourceSize.height: Math.ceil(logo.size * Screen.devicePixelRatio)
         fillMode: Image.PreserveAspectFit
+        asynchronous: true
         source: "qrc:/icons/logo/mirvo.svg"
     }
 }

@@ -22,6 +22,8 @@ Item {
         sourceSize.width: Math.ceil(symbol.size * Screen.devicePixelRatio)
         sourceSize.height: Math.ceil(symbol.size * Screen.devicePixelRatio)
         fillMode: Image.PreserveAspectFit
+        // Drawn off the GUI thread, so the first frame does not wait for the SVG renderer.
+        asynchronous: true
         source: symbol.name.length > 0
                 ? "image://symbols/" + symbol.name + "?" + encodeURIComponent(String(symbol.color)) : ""
     }
