@@ -46,6 +46,7 @@ private Q_SLOTS:
     void directInstallAsksTheModel();
     void iPhoneStepFollowsTheDevice_data();
     void iPhoneStepFollowsTheDevice();
+    void secondIPhoneCanBeChosen();
     void appleIDStepOpensTheSheet_data();
     void appleIDStepOpensTheSheet();
     void downloadShowsItsProgressAndStops();
@@ -315,6 +316,34 @@ void tst_CatalogPage::iPhoneStepFollowsTheDevice()
     QCOMPARE(item(u"iPhoneStep"_s, u"stepTitle"_s)->property("text").toString(), title);
     QCOMPARE(item(u"iPhoneStep"_s, u"stepSubtitle"_s)->property("text").toString(), subtitle);
     QCOMPARE(item(u"iPhoneStep"_s, u"completedMark"_s)->isVisible(), completed);
+}
+
+void tst_CatalogPage::secondIPhoneCanBeChosen()
+{
+    load(false);
+    const Device first = phone(true);
+    Device second = phone(true);
+    second.id = u"00008030-001C2D3E4F5A6B7C"_s;
+    second.name = u"iPhone Маши"_s;
+    second.version = u"18.1"_s;
+
+    // One iPhone needs no choice.
+    m_model->devices()->setConnected({first});
+    m_model->devices()->setSelectedDeviceID(first.id);
+    QQuickItem* choice = item(u"iPhoneStep"_s, u"deviceChoice"_s);
+    QVERIFY(choice);
+    QVERIFY(!choice->isVisible());
+
+    // With two, the list names both, shows the selected one, and choosing the other selects it.
+    m_model->devices()->setConnected({first, second});
+    QVERIFY(choice->isVisible());
+    QCOMPARE(choice->property("count").toInt(), 2);
+    QCOMPARE(choice->property("currentText").toString(), u"Jane's iPhone"_s);
+    choice->setProperty("currentIndex", 1);
+    QMetaObject::invokeMethod(choice, "activated", Q_ARG(int, 1));
+    QCOMPARE(m_model->devices()->selectedDeviceID(), second.id);
+    QCOMPARE(item(u"iPhoneStep"_s, u"stepSubtitle"_s)->property("text").toString(),
+             u"iPhone Маши, iOS 18.1."_s);
 }
 
 void tst_CatalogPage::appleIDStepOpensTheSheet_data()
