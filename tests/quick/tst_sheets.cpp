@@ -48,6 +48,8 @@ private:
     // Creates the QML component `name` in the window with `properties`; the window owns nothing of it.
     QObject* create(const QString& name, QVariantMap properties);
     QObject* createAppleIDSheet();
+    // The install sheet, open for a request named "Карты" with the App Store ID 123.
+    QObject* openInstallSheet(bool canInstall, InstallRequest* shown = nullptr);
     QQuickItem* item(QObject* root, const QString& name) const;
     QQuickItem* visualItem(QQuickItem* root, const QString& name) const;
     void click(QQuickItem* target);
@@ -355,22 +357,33 @@ void tst_Sheets::updateDialogNamesTheRelease()
     QTRY_VERIFY(!m_model->updates()->dialog().has_value());
 }
 
+QObject* tst_Sheets::openInstallSheet(bool canInstall, InstallRequest* shown)
+{
+    QObject* sheet = create(u"InstallSheet"_s, {{u"operation"_s, QVariant::fromValue(m_model->operation())},
+                                                {u"devices"_s, QVariant::fromValue(m_model->devices())},
+                                                {u"components"_s, QVariant::fromValue(m_model->components())},
+                                                {u"canInstall"_s, canInstall}});
+    if (!sheet)
+        return nullptr;
+    InstallRequest request;
+    request.id = QUuid::createUuid();
+    request.name = u"Карты"_s;
+    request.identifier = AppIdentifier::storeID(u"123"_s);
+    m_model->operation()->setRequest(request);
+    waitUntilOpened(sheet);
+    if (shown)
+        *shown = request;
+    return sheet;
+}
+
 void tst_Sheets::installSheetStaysOpenWhenRefused()
 {
     makeModel();
     m_model->account()->setEmail(u"jane@example.com"_s);
     OperationState* operation = m_model->operation();
-    QObject* sheet = create(u"InstallSheet"_s, {{u"operation"_s, QVariant::fromValue(operation)},
-                                                {u"devices"_s, QVariant::fromValue(m_model->devices())},
-                                                {u"components"_s, QVariant::fromValue(m_model->components())},
-                                                {u"canInstall"_s, true}});
-    QVERIFY(sheet);
     InstallRequest request;
-    request.id = QUuid::createUuid();
-    request.name = u"Карты"_s;
-    request.identifier = AppIdentifier::storeID(u"123"_s);
-    operation->setRequest(request);
-    waitUntilOpened(sheet);
+    QObject* sheet = openInstallSheet(true, &request);
+    QVERIFY(sheet);
     QCOMPARE(item(sheet, u"installSheetHeading"_s)->property("title").toString(), u"Карты"_s);
     QCOMPARE(item(sheet, u"installStatus"_s)->property("text").toString(),
              u"iPhone не подключён. Приложение можно скачать на Mac."_s);
@@ -392,16 +405,8 @@ void tst_Sheets::installSheetClosesWithTheRequest()
 {
     makeModel();
     OperationState* operation = m_model->operation();
-    QObject* sheet = create(u"InstallSheet"_s, {{u"operation"_s, QVariant::fromValue(operation)},
-                                                {u"devices"_s, QVariant::fromValue(m_model->devices())},
-                                                {u"components"_s, QVariant::fromValue(m_model->components())},
-                                                {u"canInstall"_s, false}});
+    QObject* sheet = openInstallSheet(false);
     QVERIFY(sheet);
-    InstallRequest request;
-    request.id = QUuid::createUuid();
-    request.name = u"Карты"_s;
-    operation->setRequest(request);
-    waitUntilOpened(sheet);
     QVERIFY(!item(sheet, u"installButton"_s)->isEnabled());
 
     operation->closeRequest();
@@ -412,16 +417,8 @@ void tst_Sheets::escapeClosesTheInstallSheet()
 {
     makeModel();
     OperationState* operation = m_model->operation();
-    QObject* sheet = create(u"InstallSheet"_s, {{u"operation"_s, QVariant::fromValue(operation)},
-                                                {u"devices"_s, QVariant::fromValue(m_model->devices())},
-                                                {u"components"_s, QVariant::fromValue(m_model->components())},
-                                                {u"canInstall"_s, false}});
+    QObject* sheet = openInstallSheet(false);
     QVERIFY(sheet);
-    InstallRequest request;
-    request.id = QUuid::createUuid();
-    request.name = u"Карты"_s;
-    operation->setRequest(request);
-    waitUntilOpened(sheet);
 
     QTest::keyClick(m_window.get(), Qt::Key_Escape);
     QTRY_VERIFY(!operation->request().has_value());
