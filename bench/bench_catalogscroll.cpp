@@ -7,6 +7,7 @@
 //
 // Usage: bench_catalogscroll [step in pixels, 100 by default]
 #include "AppModel.h"
+#include "BenchIcon.h"
 #include "ImageProviders.h"
 
 #include <QBuffer>
@@ -66,17 +67,6 @@ QList<CatalogApp> generatedApps()
     return apps;
 }
 
-QByteArray iconPNG(int index)
-{
-    QImage image(512, 512, QImage::Format_RGB32);
-    image.fill(QColor::fromHsv(index * 37 % 360, 160, 230));
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return png;
-}
-
 double percentile(std::vector<double> values, double fraction)
 {
     std::sort(values.begin(), values.end());
@@ -117,7 +107,7 @@ int main(int argc, char* argv[])
     if (!model.artworkCache())
         qFatal("the icon cache did not open");
     for (int i = 0; i < cachedIcons; ++i)
-        model.artworkCache()->store(iconPNG(i), appID(i));
+        model.artworkCache()->store(bench::iconPNG(i), appID(i));
     AppModel::setInstance(&model);
 
     QQmlApplicationEngine engine;

@@ -13,6 +13,7 @@
 //
 // Both are measured off screen (QT_QPA_PLATFORM=offscreen) and, when xvfb-run is installed, on an X server
 // of their own: the benchmark runs itself again under xvfb-run -a for that.
+#include "BenchIcon.h"
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -80,17 +81,6 @@ QByteArray generatedCatalog()
     return catalog;
 }
 
-QByteArray iconPNG(int index)
-{
-    QImage image(512, 512, QImage::Format_RGB32);
-    image.fill(QColor::fromHsv(index * 37 % 360, 160, 230));
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return png;
-}
-
 // The fake tools (tests/fakes): MIRVO_BENCH_FAKES_DIR when set, otherwise the ones this build made.
 QString fakesDirectory()
 {
@@ -153,7 +143,7 @@ private:
         static const QList<QByteArray> icons = [] {
             QList<QByteArray> pictures;
             for (int i = 0; i < cachedIcons; ++i)
-                pictures.append(iconPNG(i));
+                pictures.append(mirvo::bench::iconPNG(i));
             return pictures;
         }();
         const QString data = root + u"/data/Mirvo"_s;
