@@ -22,9 +22,7 @@ class Theme : public QObject {
     Q_PROPERTY(QColor accent READ accent CONSTANT)
     Q_PROPERTY(QColor accentText READ accentText CONSTANT)
     Q_PROPERTY(QColor success READ success CONSTANT)
-    Q_PROPERTY(QColor warning READ warning CONSTANT)
     Q_PROPERTY(QColor selection READ selection CONSTANT)
-    Q_PROPERTY(QColor shadow READ shadow CONSTANT)
     Q_PROPERTY(QColor errorBackground READ errorBackground CONSTANT)
     Q_PROPERTY(QColor successBackground READ successBackground CONSTANT)
 
@@ -42,10 +40,8 @@ public:
     static QColor accent() { return QColor::fromRgb(10, 132, 255); }
     static QColor accentText() { return QColor::fromRgb(255, 255, 255); }
     static QColor success() { return QColor::fromRgb(52, 199, 89); }
-    static QColor warning() { return QColor::fromRgb(255, 149, 0); }
     // The background of a selected row: the accent, faint.
     static QColor selection() { return QColor::fromRgb(10, 132, 255, 36); }
-    static QColor shadow() { return QColor::fromRgb(0, 0, 0, 40); }
     // The notice banner's ground after a failure and after a success.
     static QColor errorBackground() { return QColor::fromRgb(255, 235, 235); }
     static QColor successBackground() { return QColor::fromRgb(232, 248, 236); }
