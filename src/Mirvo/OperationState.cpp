@@ -101,15 +101,16 @@ void OperationState::cancel()
 
 std::function<void(OperationState::Update)> OperationState::guiThreadHop()
 {
-    // Made on the GUI thread; the pointer is only read back there.
-    return [target = QPointer<OperationState>(this)](Update update) {
+    // Made on the GUI thread; the pointer and the generation are only read back there. An update that
+    // arrives after the progress was reset for the next app belongs to the previous one and is dropped.
+    return [target = QPointer<OperationState>(this), generation = m_progressGeneration](Update update) {
         QCoreApplication* application = QCoreApplication::instance();
         if (!application)
             return;
         QMetaObject::invokeMethod(
             application,
-            [target, update = std::move(update)] {
-                if (target)
+            [target, generation, update = std::move(update)] {
+                if (target && target->m_progressGeneration == generation)
                     update(*target);
             },
             Qt::QueuedConnection);

@@ -158,6 +158,8 @@ private:
     std::optional<double> m_downloadProgress;
     std::optional<double> m_installProgress;
     qint64 m_downloadedBytes = 0;
+    // Counts the resets of the progress, so that late updates for an earlier app are told apart.
+    quint64 m_progressGeneration = 0;
     qint64 m_downloadTotalBytes = 0;
     QString m_activeCatalogAppID;
     std::optional<BatchInstallProgress> m_batchProgress;

@@ -112,6 +112,7 @@ void OperationState::perform(const InstallRequest& request, bool install)
 
 void OperationState::resetProgress(ProgressStage stage)
 {
+    ++m_progressGeneration;
     setProgressStage(stage);
     setDownloadProgress(std::nullopt);
     setInstallProgress(std::nullopt);
