@@ -54,11 +54,11 @@ CatalogApp catalogApp(const QString& id, const QString& name = {})
     return CatalogApp(id, name.isEmpty() ? u"App "_s + id : name, {}, {}, 0, {}, {}, {});
 }
 
-QList<CatalogApp> catalogApps(int count)
+QList<CatalogApp> catalogApps(int count, int firstID = 1000)
 {
     QList<CatalogApp> apps;
     for (int i = 0; i < count; ++i)
-        apps.append(catalogApp(QString::number(1000 + i)));
+        apps.append(catalogApp(QString::number(firstID + i)));
     return apps;
 }
 
@@ -168,31 +168,11 @@ class tst_AppStoreMetadata : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void lookupURL_data()
-    {
-        QTest::addColumn<QStringList>("ids");
-        QTest::addColumn<QString>("country");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("one ID")
-            << QStringList{u"284882215"_s} << u"ru"_s
-            << "https://itunes.apple.com/lookup?id=284882215&country=ru&entity=software"_ba;
-        QTest::newRow("comma stays")
-            << QStringList{u"1"_s, u"22"_s, u"333"_s} << u"us"_s
-            << "https://itunes.apple.com/lookup?id=1,22,333&country=us&entity=software"_ba;
-        QTest::newRow("reserved characters encoded")
-            << QStringList{u"1&2"_s, u"3 4"_s} << u"r+u#"_s
-            << "https://itunes.apple.com/lookup?id=1%262,3%204&country=r%2Bu%23&entity=software"_ba;
-        QTest::newRow("no IDs") << QStringList{} << u"ru"_s
-                                << "https://itunes.apple.com/lookup?id=&country=ru&entity=software"_ba;
-    }
-
     void lookupURL()
     {
-        QFETCH(QStringList, ids);
-        QFETCH(QString, country);
-        const std::optional<QUrl> url = AppStoreMetadata::lookupURL(ids, country);
-        QVERIFY(url);
-        QTEST(url->toEncoded(), "expected");
+        // The commas between IDs stay; anything reserved inside an ID or the country is encoded.
+        QCOMPARE(AppStoreMetadata::lookupURL({u"1&2"_s, u"3 4"_s, u"5"_s}, u"r+u#"_s).value().toEncoded(),
+                 "https://itunes.apple.com/lookup?id=1%262,3%204,5&country=r%2Bu%23&entity=software"_ba);
     }
 
     void requestIsAPlainGet()
@@ -200,12 +180,9 @@ private Q_SLOTS:
         auto http = std::make_shared<FakeHttpClient>(storefronts({}));
         awaitTask(AppStoreMetadata(http).enrich({catalogApp(u"7"_s)}, u"ru"_s, {}));
         QCOMPARE(http->requests().size(), 1);
-        const HttpRequest& request = http->requests().constFirst();
-        QCOMPARE(request.url.toEncoded(),
-                 "https://itunes.apple.com/lookup?id=7&country=ru&entity=software"_ba);
-        QCOMPARE(request.timeout, 60.0);
-        QVERIFY(request.headers.isEmpty());
-        QCOMPARE(request.cachePolicy, HttpRequest::CachePolicy::UseProtocolPolicy);
+        QCOMPARE(http->requests().constFirst().timeout, 60.0);
+        QVERIFY(http->requests().constFirst().headers.isEmpty());
+        QCOMPARE(http->requests().constFirst().cachePolicy, HttpRequest::CachePolicy::UseProtocolPolicy);
     }
 
     void decode_data()
@@ -223,10 +200,6 @@ private Q_SLOTS:
             "'artworkUrl512': 'https://is1.test/512.png', 'artworkUrl100': 'https://is1.test/100.png',"
             "'bundleId': 'ru.bank.app', 'version': '3.1', 'price': 0}]}",
             {u"42 \"Банк\" \"Finance\" https://is1.test/512.png \"ru.bank.app\" \"3.1\""_s});
-        row("only the small artwork",
-            "{'results': [{'trackId': 1, 'artworkUrl100': 'https://is1.test/100.png'}]}",
-            {u"1 \"\" - https://is1.test/100.png - -"_s});
-        row("no artwork", "{'results': [{'trackId': 1, 'trackName': 'A'}]}", {u"1 \"A\" - - - -"_s});
         row("null members are absent",
             "{'results': [{'trackId': 1, 'trackName': null, 'primaryGenreName': null, 'artworkUrl512': null,"
             "'artworkUrl100': 'https://is1.test/100.png', 'bundleId': null, 'version': null}]}",
@@ -245,36 +218,18 @@ private Q_SLOTS:
             {u"12 \"\" - - - -"_s});
         row("beyond double precision", "{'results': [{'trackId': 9007199254740993}]}",
             {u"9007199254740993 \"\" - - - -"_s});
-        row("largest 64-bit", "{'results': [{'trackId': 9223372036854775807}]}",
-            {u"9223372036854775807 \"\" - - - -"_s});
-        row("negative", "{'results': [{'trackId': -5}]}", {u"-5 \"\" - - - -"_s});
-        row("other members ignored",
-            "{'resultCount': 'many', 'extra': [1], 'results': [{'trackId': 2, 'kind': 7}]}",
-            {u"2 \"\" - - - -"_s});
-        row("no results", "{'resultCount': 0, 'results': []}", none);
 
         row("not JSON", "<html>Service Unavailable</html>", none);
-        row("empty body", "", none);
         row("an array", "[{'trackId': 1}]", none);
         row("results missing", "{'resultCount': 0}", none);
-        row("results null", "{'results': null}", none);
-        row("results an object", "{'results': {'trackId': 1}}", none);
         row("an item not an object", "{'results': [{'trackId': 1}, 2]}", none);
         row("trackId a string", "{'results': [{'trackId': 1}, {'trackId': '2'}]}", none);
         row("trackId a fraction", "{'results': [{'trackId': 1}, {'trackId': 2.5}]}", none);
         row("trackId beyond 64 bits", "{'results': [{'trackId': 1}, {'trackId': 1e19}]}", none);
-        row("trackId true", "{'results': [{'trackId': true}]}", none);
         row("trackName a number", "{'results': [{'trackId': 1, 'trackName': 7}]}", none);
-        row("version a number", "{'results': [{'trackId': 1, 'version': 1.0}]}", none);
-        row("bundleId an array", "{'results': [{'trackId': 1, 'bundleId': ['a']}]}", none);
         row("artwork not a valid URL",
             "{'results': [{'trackId': 1, 'artworkUrl512': 'https://is1 .test/a.png'}]}", none);
-        row("small artwork not a valid URL",
-            "{'results': [{'trackId': 1, 'artworkUrl512': 'https://is1.test/a.png', 'artworkUrl100': "
-            "'http://[x'}]}",
-            none);
         row("artwork empty", "{'results': [{'trackId': 1, 'artworkUrl100': ''}]}", none);
-        row("artwork a number", "{'results': [{'trackId': 1, 'artworkUrl100': 100}]}", none);
         row("malformed item that would be skipped",
             "{'results': [{'trackId': 1}, {'trackId': 0, 'trackName': 3}]}", none);
     }
@@ -310,16 +265,9 @@ private Q_SLOTS:
         QTest::newRow("empty name keeps the catalog's")
             << plain << "{'trackId': 42, 'trackName': ''}"_ba
             << expected(u"Банк"_s, u"Финансы"_s, std::nullopt, u"ru.bank.old"_s, u"1.0"_s);
-        QTest::newRow("empty category is set")
-            << plain << "{'trackId': 42, 'primaryGenreName': ''}"_ba
-            << expected(u"Банк"_s, QString(), std::nullopt, u"ru.bank.old"_s, u"1.0"_s);
-        QTest::newRow("small artwork")
-            << plain << "{'trackId': 42, 'artworkUrl100': 'https://new.test/100.png'}"_ba
-            << expected(u"Банк"_s, u"Финансы"_s, QUrl(u"https://new.test/100.png"_s), u"ru.bank.old"_s,
-                        u"1.0"_s);
-        QTest::newRow("empty bundle and version are set")
-            << plain << "{'trackId': 42, 'bundleId': '', 'version': ''}"_ba
-            << expected(u"Банк"_s, u"Финансы"_s, std::nullopt, QString(), QString());
+        QTest::newRow("empty category, bundle and version are set")
+            << plain << "{'trackId': 42, 'primaryGenreName': '', 'bundleId': '', 'version': ''}"_ba
+            << expected(u"Банк"_s, QString(), std::nullopt, QString(), QString());
         QTest::newRow("searchable by the new bundle")
             << catalogApp(u"42"_s, u"Ёлка"_s) << "{'trackId': 42, 'bundleId': 'RU.Elka'}"_ba
             << CatalogApp(u"42"_s, u"Ёлка"_s, {}, {}, 0, {}, u"RU.Elka"_s, {});
@@ -339,9 +287,8 @@ private Q_SLOTS:
 
         const QList<CatalogApp> enriched = awaitTask(AppStoreMetadata(http).enrich({app}, u"ru"_s, {}));
         QCOMPARE(enriched.size(), 1);
+        // The description holds every field, the search text included.
         QCOMPARE(describe(enriched.constFirst()), describe(expected));
-        QVERIFY(enriched.constFirst() == expected);
-        QVERIFY(expected.matches(u"елка"_s) == enriched.constFirst().matches(u"елка"_s));
     }
 
     void laterResultReplacesEarlier()
@@ -358,13 +305,11 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("failedBatch");
         QTest::addColumn<QString>("failure");
-        const QStringList failures{u"503"_s,       u"404"_s,      u"not HTTP"_s,
-                                   u"transport"_s, u"not JSON"_s, u"trackId a string"_s,
-                                   u"too large"_s};
-        for (int batch = 0; batch < 3; ++batch) {
-            for (const QString& failure : failures)
-                QTest::addRow("batch %d, %s", batch + 1, qPrintable(failure)) << batch << failure;
-        }
+        const std::pair<int, QString> rows[] = {{1, u"503"_s},       {0, u"transport"_s},
+                                                {2, u"not JSON"_s},  {1, u"trackId a string"_s},
+                                                {0, u"too large"_s}, {2, u"not HTTP"_s}};
+        for (const auto& [batch, failure] : rows)
+            QTest::addRow("batch %d, %s", batch + 1, qPrintable(failure)) << batch << failure;
     }
 
     void batchFailureCostsOnlyItsApps()
@@ -412,58 +357,41 @@ private Q_SLOTS:
         QVERIFY(http->requests().isEmpty());
     }
 
-    void unreachableServiceLeavesTheListAsItWas()
-    {
-        auto http = std::make_shared<FakeHttpClient>();
-        const QList<CatalogApp> apps{
-            CatalogApp(u"1"_s, u"Один"_s, u"Игры"_s, u"О"_s, 7, {}, u"a.b"_s, u"2"_s), catalogApp(u"2"_s)};
-        QVERIFY(awaitTask(AppStoreMetadata(http).enrich(apps, u"ru"_s, {u"us"_s})) == apps);
-        QCOMPARE(requestLog(http->requests()), (QStringList{u"ru:1,2"_s, u"us:1,2"_s}));
-    }
-
     void fallback_data()
     {
-        QTest::addColumn<QStringList>("fallbacks");
-        QTest::addColumn<QStringList>("failing");
-        QTest::addColumn<QStringList>("requests");
-        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("fallbacks"); // storefronts, space-separated
+        QTest::addColumn<QString>("failing");   // storefronts answering 503
+        QTest::addColumn<QString>("requests");  // "country:ids", space-separated
+        QTest::addColumn<QString>("names");     // '|'-separated
+        const auto row = [](const char* name, const QString& fallbacks, const QString& failing,
+                            const QString& requests, const QString& names) {
+            QTest::newRow(name) << fallbacks << failing << requests << names;
+        };
         // The catalog is 1 2 3 4; "ru" knows 1 and 3, "us" knows 1 2 3, "gb" knows 4.
-
-        QTest::newRow("no fallback") << QStringList{} << QStringList{} << QStringList{u"ru:1,2,3,4"_s}
-                                     << QStringList{u"ru 1"_s, u"App 2"_s, u"ru 3"_s, u"App 4"_s};
-        QTest::newRow("us asked only for what ru left out")
-            << QStringList{u"us"_s} << QStringList{} << QStringList{u"ru:1,2,3,4"_s, u"us:2,4"_s}
-            << QStringList{u"ru 1"_s, u"us 2"_s, u"ru 3"_s, u"App 4"_s};
-        QTest::newRow("gb asked only for what us left out")
-            << QStringList{u"us"_s, u"gb"_s} << QStringList{}
-            << QStringList{u"ru:1,2,3,4"_s, u"us:2,4"_s, u"gb:4"_s}
-            << QStringList{u"ru 1"_s, u"us 2"_s, u"ru 3"_s, u"gb 4"_s};
-        QTest::newRow("nothing left, nothing asked")
-            << QStringList{u"gb"_s, u"us"_s, u"de"_s} << QStringList{}
-            << QStringList{u"ru:1,2,3,4"_s, u"gb:2,4"_s, u"us:2"_s}
-            << QStringList{u"ru 1"_s, u"us 2"_s, u"ru 3"_s, u"gb 4"_s};
-        QTest::newRow("ru failing, us fills what it knows")
-            << QStringList{u"us"_s} << QStringList{u"ru"_s} << QStringList{u"ru:1,2,3,4"_s, u"us:1,2,3,4"_s}
-            << QStringList{u"us 1"_s, u"us 2"_s, u"us 3"_s, u"App 4"_s};
-        QTest::newRow("us failing, gb still asked")
-            << QStringList{u"us"_s, u"gb"_s} << QStringList{u"us"_s}
-            << QStringList{u"ru:1,2,3,4"_s, u"us:2,4"_s, u"gb:2,4"_s}
-            << QStringList{u"ru 1"_s, u"App 2"_s, u"ru 3"_s, u"gb 4"_s};
+        row("no fallback", {}, {}, u"ru:1,2,3,4"_s, u"ru 1|App 2|ru 3|App 4"_s);
+        row("us asked only for what ru left out", u"us"_s, {}, u"ru:1,2,3,4 us:2,4"_s,
+            u"ru 1|us 2|ru 3|App 4"_s);
+        row("gb asked only for what us left out", u"us gb"_s, {}, u"ru:1,2,3,4 us:2,4 gb:4"_s,
+            u"ru 1|us 2|ru 3|gb 4"_s);
+        row("nothing left, nothing asked", u"gb us de"_s, {}, u"ru:1,2,3,4 gb:2,4 us:2"_s,
+            u"ru 1|us 2|ru 3|gb 4"_s);
+        row("ru failing, us fills what it knows", u"us"_s, u"ru"_s, u"ru:1,2,3,4 us:1,2,3,4"_s,
+            u"us 1|us 2|us 3|App 4"_s);
+        row("us failing, gb still asked", u"us gb"_s, u"us"_s, u"ru:1,2,3,4 us:2,4 gb:2,4"_s,
+            u"ru 1|App 2|ru 3|gb 4"_s);
     }
 
     void fallback()
     {
-        QFETCH(QStringList, fallbacks);
-        QFETCH(QStringList, failing);
+        QFETCH(QString, fallbacks);
+        QFETCH(QString, failing);
         const QHash<QString, QStringList> known{
             {u"ru"_s, {u"1"_s, u"3"_s}}, {u"us"_s, {u"1"_s, u"2"_s, u"3"_s}}, {u"gb"_s, {u"4"_s}}};
-        auto http = std::make_shared<FakeHttpClient>(storefronts(known, failing));
-        const QList<CatalogApp> apps{catalogApp(u"1"_s), catalogApp(u"2"_s), catalogApp(u"3"_s),
-                                     catalogApp(u"4"_s)};
-
-        const QList<CatalogApp> enriched = awaitTask(AppStoreMetadata(http).enrich(apps, u"ru"_s, fallbacks));
-        QTEST(requestLog(http->requests()), "requests");
-        QTEST(names(enriched), "names");
+        auto http = std::make_shared<FakeHttpClient>(storefronts(known, failing.split(u' ')));
+        const QList<CatalogApp> enriched = awaitTask(AppStoreMetadata(http).enrich(
+            catalogApps(4, 1), u"ru"_s, fallbacks.split(u' ', Qt::SkipEmptyParts)));
+        QTEST(requestLog(http->requests()).join(u' '), "requests");
+        QTEST(names(enriched).join(u'|'), "names");
     }
 
     void fallbackAnswerNeverOverridesAnEntry()
@@ -503,16 +431,6 @@ private Q_SLOTS:
         QCOMPARE(usAsked, missing);
         for (int i = 0; i < apps.size(); ++i)
             QCOMPARE(enriched.at(i).name(), (i % 3 == 0 ? u"ru "_s : u"us "_s) + apps.at(i).id());
-    }
-
-    void fallbackCountriesDefaultToTheEndpoints()
-    {
-        auto http = std::make_shared<FakeHttpClient>(storefronts({{u"us"_s, {u"5"_s}}}));
-        const QList<CatalogApp> enriched =
-            awaitTask(AppStoreMetadata(http).enrich({catalogApp(u"5"_s)}, u"ru"_s));
-        QCOMPARE(Endpoints::current().lookupFallbackCountries, QStringList{u"us"_s});
-        QCOMPARE(requestLog(http->requests()), (QStringList{u"ru:5"_s, u"us:5"_s}));
-        QCOMPARE(names(enriched), QStringList{u"us 5"_s});
     }
 
     void stopBeforeStartingAsksNothing()
@@ -565,12 +483,8 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("results") << resultsBody({item(u"1"_s, u"one"_s), item(u"449"_s, u"last"_s)}) << true
                                  << QStringList{u"1 \"one\" - - - -"_s, u"449 \"last\" - - - -"_s};
-        QTest::newRow("no results") << resultsBody({}) << true << QStringList{};
         QTest::newRow("not JSON answers nothing") << "oops"_ba << true << QStringList{};
         QTest::newRow("503") << "503"_ba << false << QStringList{};
-        QTest::newRow("302 without a redirect") << "302"_ba << false << QStringList{};
-        QTest::newRow("not HTTP") << "not HTTP"_ba << false << QStringList{};
-        QTest::newRow("transport") << "transport"_ba << false << QStringList{};
     }
 
     void lookup()
@@ -591,86 +505,58 @@ private Q_SLOTS:
 
     void storeIDForBundleID_data()
     {
-        // Each storefront's answer, as canned() reads it.
-        QTest::addColumn<Answers>("answers");
-        QTest::addColumn<QStringList>("countries");
+        QTest::addColumn<Answers>("answers"); // each storefront's, as canned() reads it
+        QTest::addColumn<QString>("countries");
         QTest::addColumn<QString>("bundleID");
-        QTest::addColumn<QString>("expected");  // "-" for none
-        QTest::addColumn<QStringList>("asked"); // "country:bundleId", in order
-
+        QTest::addColumn<QString>("expected"); // "-" for none
+        QTest::addColumn<QString>("asked");    // the storefronts asked, in order
         const QByteArray yelp = "{'results': [{'trackId': 284910350, 'bundleId': 'com.yelp.yelpiphone'}]}";
         const QByteArray none = "{'resultCount': 0, 'results': []}";
-        const QString bundle = u"com.yelp.yelpiphone"_s;
-        const auto asked = [&bundle](const QStringList& countries) {
-            QStringList log;
-            for (const QString& country : countries)
-                log.append(country + u':' + bundle);
-            return log;
+        const auto row = [](const char* name, const Answers& answers, const QString& expected,
+                            const QString& asked, const QString& countries = u"ru,us"_s,
+                            const QString& bundleID = u"com.yelp.yelpiphone"_s) {
+            QTest::newRow(name) << answers << countries << bundleID << expected << asked;
         };
-        const QStringList ruUs{u"ru"_s, u"us"_s};
 
-        QTest::newRow("the first storefront knows it")
-            << Answers{{u"ru"_s, yelp}} << ruUs << bundle << u"284910350"_s << asked({u"ru"_s});
-        QTest::newRow("only the second knows it")
-            << Answers{{u"ru"_s, none}, {u"us"_s, yelp}} << ruUs << bundle << u"284910350"_s << asked(ruUs);
-        QTest::newRow("the first answers 503")
-            << Answers{{u"ru"_s, "503"}, {u"us"_s, yelp}} << ruUs << bundle << u"284910350"_s << asked(ruUs);
-        QTest::newRow("the first cannot be reached") << Answers{{u"ru"_s, "transport"}, {u"us"_s, yelp}}
-                                                     << ruUs << bundle << u"284910350"_s << asked(ruUs);
-        QTest::newRow("the first answers too much") << Answers{{u"ru"_s, "too large"}, {u"us"_s, yelp}}
-                                                    << ruUs << bundle << u"284910350"_s << asked(ruUs);
-        QTest::newRow("the first answers no JSON")
-            << Answers{{u"ru"_s, "oops"}, {u"us"_s, yelp}} << ruUs << bundle << u"284910350"_s << asked(ruUs);
-        QTest::newRow("an ill-typed trackId spoils the answer")
-            << Answers{{u"ru"_s, "{'results': [{'trackId': '1'}]}"}, {u"us"_s, yelp}} << ruUs << bundle
-            << u"284910350"_s << asked(ruUs);
-        QTest::newRow("no storefront knows it") << Answers{{u"ru"_s, none}, {u"us"_s, none}, {u"de"_s, none}}
-                                                << QStringList{u"ru"_s, u"us"_s, u"de"_s} << bundle << u"-"_s
-                                                << asked({u"ru"_s, u"us"_s, u"de"_s});
-        QTest::newRow("every request fails")
-            << Answers{{u"ru"_s, "503"}, {u"us"_s, "transport"}} << ruUs << bundle << u"-"_s << asked(ruUs);
-        QTest::newRow("results without a usable trackId are passed over")
-            << Answers{{u"ru"_s, "{'results': [{'trackId': 0}, {'trackName': 'x'}]}"}, {u"us"_s, yelp}}
-            << ruUs << bundle << u"284910350"_s << asked(ruUs);
-        QTest::newRow("the first result counts")
-            << Answers{{u"ru"_s, "{'results': [{'trackId': 0}, {'trackId': 7.0}, "
-                                 "{'trackId': 8}]}"}}
-            << ruUs << bundle << u"7"_s << asked({u"ru"_s});
-        QTest::newRow("no countries") << Answers{} << QStringList{} << bundle << u"-"_s << QStringList{};
-        QTest::newRow("no bundle ID")
-            << Answers{{u"ru"_s, yelp}} << ruUs << QString() << u"-"_s << QStringList{};
+        row("the first storefront knows it", {{u"ru"_s, yelp}}, u"284910350"_s, u"ru"_s);
+        row("only the second knows it", {{u"ru"_s, none}, {u"us"_s, yelp}}, u"284910350"_s, u"ru,us"_s);
+        row("the first answers 503", {{u"ru"_s, "503"}, {u"us"_s, yelp}}, u"284910350"_s, u"ru,us"_s);
+        row("the first cannot be reached", {{u"ru"_s, "transport"}, {u"us"_s, yelp}}, u"284910350"_s,
+            u"ru,us"_s);
+        row("an ill-typed trackId spoils the answer",
+            {{u"ru"_s, "{'results': [{'trackId': '1'}]}"}, {u"us"_s, yelp}}, u"284910350"_s, u"ru,us"_s);
+        // Reserved characters in the bundle ID must not cut the query short.
+        row("no storefront knows it", {{u"ru"_s, none}, {u"us"_s, none}, {u"de"_s, none}}, u"-"_s,
+            u"ru,us,de"_s, u"ru,us,de"_s, u"com.example.a&b c#d"_s);
+        row("results without a usable trackId are passed over",
+            {{u"ru"_s, "{'results': [{'trackId': 0}, {'trackName': 'x'}]}"}, {u"us"_s, yelp}}, u"284910350"_s,
+            u"ru,us"_s);
+        row("the first result counts",
+            {{u"ru"_s, "{'results': [{'trackId': 0}, {'trackId': 7.0}, {'trackId': 8}]}"}}, u"7"_s, u"ru"_s);
+        row("no countries", {}, u"-"_s, QString(), QString());
+        row("no bundle ID", {{u"ru"_s, yelp}}, u"-"_s, QString(), u"ru,us"_s, QString());
     }
 
     void storeIDForBundleID()
     {
         QFETCH(Answers, answers);
-        QFETCH(QStringList, countries);
+        QFETCH(QString, countries);
         QFETCH(QString, bundleID);
         auto http = std::make_shared<FakeHttpClient>([answers](const HttpRequest& request) {
             return canned(answers.value(queryValue(request, u"country"_s)));
         });
 
-        const std::optional<QString> id =
-            awaitTask(AppStoreMetadata(http).storeIDForBundleID(bundleID, countries));
+        const std::optional<QString> id = awaitTask(
+            AppStoreMetadata(http).storeIDForBundleID(bundleID, countries.split(u',', Qt::SkipEmptyParts)));
         QTEST(id.value_or(u"-"_s), "expected");
         QStringList asked;
         for (const HttpRequest& request : http->requests()) {
+            QCOMPARE(queryValue(request, u"bundleId"_s), bundleID);
             QCOMPARE(queryValue(request, u"entity"_s), u"software"_s);
             QCOMPARE(request.timeout, 60.0);
-            asked.append(queryValue(request, u"country"_s) + u':' + queryValue(request, u"bundleId"_s));
+            asked.append(queryValue(request, u"country"_s));
         }
-        QTEST(asked, "asked");
-    }
-
-    void storeIDForBundleIDRequest()
-    {
-        auto http = std::make_shared<FakeHttpClient>(storefronts({}));
-        QCOMPARE(awaitTask(AppStoreMetadata(http).storeIDForBundleID(u"com.example.a&b c"_s, {u"ru"_s})),
-                 std::nullopt);
-        QCOMPARE(http->requests().size(), 1);
-        QCOMPARE(
-            http->requests().constFirst().url.toEncoded(),
-            "https://itunes.apple.com/lookup?bundleId=com.example.a%26b%20c&country=ru&entity=software"_ba);
+        QTEST(asked.join(u','), "asked");
     }
 
     void storeIDForBundleIDStops()
@@ -684,40 +570,16 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(CancelledError, awaitTask(AppStoreMetadata(http).storeIDForBundleID(
                                                      u"com.example.app"_s, {u"ru"_s, u"us"_s})));
         QCOMPARE(http->requests().size(), 1);
-
-        std::stop_source source;
-        source.request_stop();
-        auto quiet = std::make_shared<FakeHttpClient>(storefronts({}));
-        QVERIFY_THROWS_EXCEPTION(CancelledError, awaitTask(AppStoreMetadata(quiet).storeIDForBundleID(
-                                                     u"com.example.app"_s, {u"ru"_s}, source.get_token())));
-        QVERIFY(quiet->requests().isEmpty());
-    }
-
-    void confirmedUnavailable_data()
-    {
-        QTest::addColumn<QStringList>("verified");
-        QTest::addColumn<QStringList>("available");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("nothing verified") << QStringList{} << QStringList{u"1"_s} << QStringList{};
-        QTest::newRow("verified and unavailable, in list order")
-            << QStringList{u"3"_s, u"1"_s, u"2"_s} << QStringList{u"2"_s} << QStringList{u"1"_s, u"3"_s};
-        QTest::newRow("all available")
-            << QStringList{u"1"_s, u"2"_s} << QStringList{u"1"_s, u"2"_s, u"3"_s} << QStringList{};
-        QTest::newRow("unverified never listed") << QStringList{u"9"_s} << QStringList{} << QStringList{};
-        QTest::newRow("leading zero is another ID") << QStringList{u"01"_s} << QStringList{} << QStringList{};
     }
 
     void confirmedUnavailable()
     {
-        QFETCH(QStringList, verified);
-        QFETCH(QStringList, available);
-        const QList<CatalogApp> apps{catalogApp(u"1"_s), catalogApp(u"2"_s), catalogApp(u"3"_s)};
+        // 2 is verified only as "02", 3 is available, 5 is not in the list: 1 and 4 remain, in list order.
         QStringList ids;
-        for (const CatalogApp& app :
-             AppStoreMetadata::confirmedUnavailable(apps, QSet<QString>(verified.begin(), verified.end()),
-                                                    QSet<QString>(available.begin(), available.end())))
+        for (const CatalogApp& app : AppStoreMetadata::confirmedUnavailable(
+                 catalogApps(4, 1), {u"4"_s, u"02"_s, u"1"_s, u"3"_s, u"5"_s}, {u"3"_s}))
             ids.append(app.id());
-        QTEST(ids, "expected");
+        QCOMPARE(ids, (QStringList{u"1"_s, u"4"_s}));
     }
 
     void throughTheNetwork()
