@@ -2,8 +2,6 @@
 #include "AwaitTask.h"
 #include "CancelledError.h"
 #include "FakeHttpClient.h"
-#include "LoopbackHttpServer.h"
-#include "NetworkHttpClient.h"
 #include "SystemError.h"
 
 #include <QtTest>
@@ -137,28 +135,6 @@ FakeHttpClient::Answer storefronts(QHash<QString, QStringList> known, QStringLis
         return FakeHttpClient::ok(resultsBody(items));
     };
 }
-
-// Sends every request to the loopback server instead of the host it names.
-class LoopbackRedirect : public HttpClient {
-public:
-    explicit LoopbackRedirect(const LoopbackHttpServer& server)
-        : m_server(server)
-    {
-    }
-
-    QCoro::Task<HttpResponse> get(HttpRequest request, std::stop_token stop) override
-    {
-        const QUrl server = m_server.url(u"/"_s);
-        request.url.setScheme(server.scheme());
-        request.url.setHost(server.host());
-        request.url.setPort(server.port());
-        co_return co_await m_client.get(std::move(request), std::move(stop));
-    }
-
-private:
-    const LoopbackHttpServer& m_server;
-    NetworkHttpClient m_client{QString()};
-};
 
 using Answers = QHash<QString, QByteArray>;
 
@@ -580,28 +556,6 @@ private Q_SLOTS:
                  catalogApps(4, 1), {u"4"_s, u"02"_s, u"1"_s, u"3"_s, u"5"_s}, {u"3"_s}))
             ids.append(app.id());
         QCOMPARE(ids, (QStringList{u"1"_s, u"4"_s}));
-    }
-
-    void throughTheNetwork()
-    {
-        // What the real client puts on the wire; the fallback rules are the in-memory tables' work.
-        LoopbackHttpServer server;
-        QVERIFY(server.isListening());
-        server.setRoute("/lookup?id=1,2,3&country=ru&entity=software",
-                        LoopbackHttpServer::Route::answering(
-                            200, resultsBody({item(u"1"_s, u"ru 1"_s), item(u"3"_s, u"ru 3"_s)})));
-        server.setRoute("/lookup?id=2&country=us&entity=software",
-                        LoopbackHttpServer::Route::answering(503, "busy"));
-        auto http = std::make_shared<LoopbackRedirect>(server);
-        const QList<CatalogApp> apps{catalogApp(u"1"_s), catalogApp(u"2"_s), catalogApp(u"3"_s)};
-
-        const QList<CatalogApp> enriched = awaitTask(AppStoreMetadata(http).enrich(apps, u"ru"_s, {u"us"_s}));
-
-        QCOMPARE(names(enriched), (QStringList{u"ru 1"_s, u"App 2"_s, u"ru 3"_s}));
-        QCOMPARE(server.requests().size(), 2);
-        QCOMPARE(server.requests().at(0).method, "GET"_ba);
-        QCOMPARE(server.requests().at(0).target, "/lookup?id=1,2,3&country=ru&entity=software"_ba);
-        QCOMPARE(server.requests().at(1).target, "/lookup?id=2&country=us&entity=software"_ba);
     }
 };
 

@@ -128,36 +128,31 @@ QByteArray validLines(int count)
     return data;
 }
 
-// Answers at once, except for the requests `hangs` selects: those wait until stopped and note it in `log`.
-class SuspendingHttpClient : public HttpClient {
+// Answers as the fake does, except for the requests `hangs` selects: those wait until stopped, as `log`
+// notes.
+class SuspendingHttpClient : public FakeHttpClient {
 public:
-    using Answer = std::function<HttpResponse(const HttpRequest&)>;
-    using Selector = std::function<bool(const HttpRequest&)>;
-
-    SuspendingHttpClient(Selector hangs, Answer answer)
-        : m_hangs(std::move(hangs))
-        , m_answer(std::move(answer))
+    SuspendingHttpClient(std::function<bool(const HttpRequest&)> hangs, Answer answer)
+        : FakeHttpClient(std::move(answer))
+        , m_hangs(std::move(hangs))
     {
     }
 
-    const QStringList& log() const { return m_log; }
+    QStringList log;
 
     QCoro::Task<HttpResponse> get(HttpRequest request, std::stop_token stop) override
     {
-        const QString name = isCommitsRequest(request) ? u"commits"_s : u"list"_s;
         if (!m_hangs(request))
-            co_return m_answer(request);
-        m_log.append(name + u" started"_s);
-        auto cancelled = std::make_shared<bool>(false);
-        co_await sleepUntilStopped(stop, cancelled);
-        m_log.append(name + u" stopped"_s);
+            co_return co_await FakeHttpClient::get(std::move(request), std::move(stop));
+        const QString name = isCommitsRequest(request) ? u"commits"_s : u"list"_s;
+        log.append(name + u" started"_s);
+        co_await sleepUntilStopped(stop, std::make_shared<bool>(false));
+        log.append(name + u" stopped"_s);
         throw CancelledError();
     }
 
 private:
-    Selector m_hangs;
-    Answer m_answer;
-    QStringList m_log;
+    std::function<bool(const HttpRequest&)> m_hangs;
 };
 
 // The real client, with every request sent to the loopback server instead (path and query kept) and its
@@ -450,7 +445,7 @@ private Q_SLOTS:
         });
         QTEST(downloadOutcome(RemovedRussianApps::downloadCatalog(http)), "expected");
         // Checked at once: the date request had ended before the failure reached the caller.
-        QCOMPARE(http->log(), (QStringList{u"commits started"_s, u"commits stopped"_s}));
+        QCOMPARE(http->log, (QStringList{u"commits started"_s, u"commits stopped"_s}));
     }
 
     void callerStopReachesBothRequests()
@@ -459,12 +454,12 @@ private Q_SLOTS:
                                                            [](const HttpRequest&) { return HttpResponse{}; });
         std::stop_source source;
         QCoro::Task<CatalogDownload> task = RemovedRussianApps::downloadCatalog(http, source.get_token());
-        QCOMPARE(http->log(), (QStringList{u"commits started"_s, u"list started"_s}));
+        QCOMPARE(http->log, (QStringList{u"commits started"_s, u"list started"_s}));
         std::thread([&source] { source.request_stop(); }).join();
         QCOMPARE(downloadOutcome(std::move(task)), u"cancelled"_s);
-        QCOMPARE(http->log().size(), 4);
-        QVERIFY(http->log().contains(u"commits stopped"_s));
-        QVERIFY(http->log().contains(u"list stopped"_s));
+        QCOMPARE(http->log.size(), 4);
+        QVERIFY(http->log.contains(u"commits stopped"_s));
+        QVERIFY(http->log.contains(u"list stopped"_s));
     }
 
     void stopWhileOnlyTheDateIsAwaitedKeepsTheList()
@@ -475,7 +470,7 @@ private Q_SLOTS:
         QCoro::Task<CatalogDownload> task = RemovedRussianApps::downloadCatalog(http, source.get_token());
         std::thread([&source] { source.request_stop(); }).join();
         QCOMPARE(downloadOutcome(std::move(task)), u"15 bytes, none"_s);
-        QCOMPARE(http->log(), (QStringList{u"commits started"_s, u"commits stopped"_s}));
+        QCOMPARE(http->log, (QStringList{u"commits started"_s, u"commits stopped"_s}));
     }
 
     void changeDate_data()
