@@ -132,12 +132,8 @@ private Q_SLOTS:
     void installs();
     void goIOSChoice_data();
     void goIOSChoice();
-    void noSuitableAsset_data();
-    void noSuitableAsset();
-    void refusedAddresses_data();
-    void refusedAddresses();
-    void releaseFailures_data();
-    void releaseFailures();
+    void refusals_data();
+    void refusals();
     void failedInstallationKeepsThePreviousExecutable_data();
     void failedInstallationKeepsThePreviousExecutable();
     void checksums_data();
@@ -145,8 +141,6 @@ private Q_SLOTS:
     void releaseList();
     void releaseListFailures_data();
     void releaseListFailures();
-    void chosenReleaseFailures_data();
-    void chosenReleaseFailures();
     void stopEndsTheInstallation();
 
 private:
@@ -457,132 +451,122 @@ void tst_ToolBootstrapper::goIOSChoice()
     QCOMPARE(targetsSinceStart(), (QStringList{latest(true), QString::fromUtf8(path(chosen))}));
 }
 
-void tst_ToolBootstrapper::noSuitableAsset_data()
+// Releases refused before anything is downloaded: nothing changes on disk and only `requested` is asked.
+void tst_ToolBootstrapper::refusals_data()
 {
+    QTest::addColumn<bool>("goIOS");
     QTest::addColumn<ToolPlatform>("platform");
-    QTest::addColumn<bool>("goIOS");
-    QTest::addColumn<QStringList>("names");
-    QTest::addColumn<QString>("message");
-    const QString noMacIPATool = u"В последнем выпуске IPATool нет файла для этого Mac."_s;
-    const QString noIPATool = u"В последнем выпуске IPATool нет файла для этого компьютера."_s;
-    QTest::newRow("Intel and zip builds only, on Apple silicon")
-        << macArm << false
-        << QStringList{u"ipatool-2.3.1-macos-amd64.tar.gz"_s, u"ipatool-2.3.1-macos-arm64.zip"_s,
-                       u"ipatool-2.3.1-macos-arm64.tar.gz.sha256sum"_s, u"tool-2.3.1-macos-arm64.tar.gz"_s}
-        << noMacIPATool;
-    QTest::newRow("Mac builds only, on Linux")
-        << linuxAmd << false
-        << QStringList{u"ipatool-2.3.1-macos-amd64.tar.gz"_s, u"ipatool-2.3.1-linux-arm64.tar.gz"_s}
-        << noIPATool;
-    QTest::newRow("empty release") << linuxArm << false << QStringList{} << noIPATool;
-    QTest::newRow("go-ios without a Mac file")
-        << macArm << true << QStringList{u"go-ios-linux.zip"_s, u"go-ios-win.zip"_s, u"go-ios-mac.tar.gz"_s}
-        << u"В последнем выпуске go-ios нет macOS-файла."_s;
-    QTest::newRow("go-ios without a Linux file")
-        << linuxAmd << true << QStringList{u"go-ios-mac.zip"_s, u"go-ios-win.zip"_s}
-        << u"В последнем выпуске go-ios нет Linux-файла."_s;
-    QTest::newRow("go-ios on a processor it has no build for")
-        << ToolPlatform{u"linux"_s, u"riscv64"_s} << true << QStringList{u"go-ios-linux.zip"_s}
-        << u"В последнем выпуске go-ios нет файла для этого компьютера."_s;
-}
-
-void tst_ToolBootstrapper::noSuitableAsset()
-{
-    QFETCH(ToolPlatform, platform);
-    QFETCH(bool, goIOS);
-    QFETCH(QStringList, names);
-    QFETCH(QString, message);
-    if (goIOS)
-        writeExecutable(tools(u"ipatool"_s), "ipatool");
-    serve(goIOS, dummyAssets(names));
-    const Outcome outcome = install(false, platform);
-    QCOMPARE(outcome.error, message);
-    QCOMPARE(texts(outcome.events), allEvents(goIOS ? u"go-ios"_s : u"IPATool"_s).mid(0, 1));
-    QCOMPARE(targetsSinceStart(), QStringList{latest(goIOS)});
-    QVERIFY(!QFileInfo::exists(tools(u"ios"_s)));
-}
-
-void tst_ToolBootstrapper::refusedAddresses_data()
-{
-    QTest::addColumn<bool>("goIOS");
-    QTest::addColumn<QString>("archiveAddress"); // with the port and path in place of {port} and {path}
-    QTest::addColumn<QString>("checksumAddress");
-    const QString good = u"https://127.0.0.1:{port}{path}"_s;
-    QTest::newRow("ipatool over http") << false << u"http://127.0.0.1:{port}{path}"_s << good;
-    QTest::newRow("ipatool on another host") << false << u"https://localhost:{port}{path}"_s << good;
-    QTest::newRow("ipatool relative") << false << u"{path}"_s << good;
-    QTest::newRow("ipatool checksum on another host") << false << good << u"https://localhost:{port}{path}"_s;
-    QTest::newRow("go-ios on another loopback address")
-        << true << u"https://127.0.0.2:{port}{path}"_s << QString();
-}
-
-void tst_ToolBootstrapper::refusedAddresses()
-{
-    QFETCH(bool, goIOS);
-    QFETCH(QString, archiveAddress);
-    QFETCH(QString, checksumAddress);
-    const QString name = goIOS ? u"go-ios-mac.zip"_s : u"ipatool-2.3.1-macos-arm64.tar.gz"_s;
-    const QByteArray archive = goIOS ? zip({{"ios", iosProgram("mac")}}) : ipatoolArchive();
-    m_server.setRoute(path(name), Route::answering(200, archive));
-    const auto address = [this](QString pattern, const QString& name) {
-        return QUrl(pattern.replace(u"{port}"_s, QString::number(m_server.port()))
-                        .replace(u"{path}"_s, QString::fromUtf8(path(name))));
-    };
-    QJsonArray assets{asset(name, address(archiveAddress, name))};
-    if (!checksumAddress.isEmpty()) {
-        const QString checksumName = name + u".sha256sum"_s;
-        m_server.setRoute(path(checksumName), Route::answering(200, sha256Hex(archive)));
-        assets.append(asset(checksumName, address(checksumAddress, checksumName)));
-    }
-    if (goIOS)
-        writeExecutable(tools(u"ipatool"_s), "ipatool");
-    serve(goIOS, assets);
-
-    const Outcome outcome = install(false);
-    QCOMPARE(outcome.error, invalidAddress);
-    // Refused before anything was fetched, even over the allowed address of the other file.
-    QCOMPARE(targetsSinceStart(), QStringList{latest(goIOS)});
-    QCOMPARE(texts(outcome.events), allEvents(goIOS ? u"go-ios"_s : u"IPATool"_s).mid(0, 2));
-    QVERIFY(!QFileInfo::exists(tools(goIOS ? u"ios"_s : u"ipatool"_s)));
-}
-
-void tst_ToolBootstrapper::releaseFailures_data()
-{
+    QTest::addColumn<QString>("tag");       // the chosen ipatool release; empty for the latest
+    QTest::addColumn<QString>("requested"); // the release's path, served with `body`; empty for none
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("message");
-    QTest::newRow("404") << 404 << "{\"message\":\"Not Found\"}"_ba << releaseNotReturned;
-    QTest::newRow("not JSON") << 200 << "<html>"_ba << releaseUnreadable;
-    QTest::newRow("an array") << 200 << "[]"_ba << releaseUnreadable;
-    QTest::newRow("no assets") << 200 << "{\"tag_name\":\"v2.3.1\"}"_ba << releaseUnreadable;
-    QTest::newRow("assets not a list") << 200 << "{\"assets\":{}}"_ba << releaseUnreadable;
-    QTest::newRow("asset without an address")
-        << 200 << "{\"assets\":[{\"name\":\"x\"}]}"_ba << releaseUnreadable;
-    QTest::newRow("asset name a number")
-        << 200 << "{\"assets\":[{\"name\":1,\"browser_download_url\":\"https://127.0.0.1/x\"}]}"_ba
-        << releaseUnreadable;
-    QTest::newRow("address that is no address")
-        << 200 << "{\"assets\":[{\"name\":\"x\",\"browser_download_url\":\"https://exa mple/ x\"}]}"_ba
-        << releaseUnreadable;
-    QTest::newRow("empty address") << 200
-                                   << "{\"assets\":[{\"name\":\"x\",\"browser_download_url\":\"\"}]}"_ba
-                                   << releaseUnreadable;
+    QTest::addColumn<int>("events");
+    const QString ipatool = latest(false);
+    const QString goIOS = latest(true);
+    const QString tags = u"/api/repos/majd/ipatool/releases/tags/"_s;
+    const auto release = [](const QStringList& names, const QString& address = u"https://127.0.0.1/dl/x"_s) {
+        QJsonArray assets;
+        for (const QString& name : names)
+            assets.append(QJsonObject{{u"name"_s, name}, {u"browser_download_url"_s, address}});
+        return QJsonDocument(QJsonObject{{u"assets"_s, assets}}).toJson();
+    };
+    const auto row = [](const char* name, bool goIOS, const ToolPlatform& platform, const QString& tag,
+                        const QString& requested, int status, const QByteArray& body, const QString& message,
+                        int events) {
+        QTest::newRow(name) << goIOS << platform << tag << requested << status << body << message << events;
+    };
+    const auto failed = [&](const char* name, int status, const QByteArray& body, const QString& message) {
+        row(name, false, macArm, {}, ipatool, status, body, message, 1);
+    };
+
+    failed("404", 404, "{\"message\":\"Not Found\"}", releaseNotReturned);
+    failed("not JSON", 200, "<html>", releaseUnreadable);
+    failed("an array", 200, "[]", releaseUnreadable);
+    failed("no assets", 200, "{\"tag_name\":\"v2.3.1\"}", releaseUnreadable);
+    failed("assets not a list", 200, "{\"assets\":{}}", releaseUnreadable);
+    failed("asset without an address", 200, "{\"assets\":[{\"name\":\"x\"}]}", releaseUnreadable);
+    failed("address that is no address", 200,
+           "{\"assets\":[{\"name\":\"x\",\"browser_download_url\":\"https://exa mple/ x\"}]}",
+           releaseUnreadable);
+
+    const QString noMacIPATool = u"В последнем выпуске IPATool нет файла для этого Mac."_s;
+    const QString noIPATool = u"В последнем выпуске IPATool нет файла для этого компьютера."_s;
+    row("Intel and zip builds only, on Apple silicon", false, macArm, {}, ipatool, 200,
+        release({u"ipatool-2.3.1-macos-amd64.tar.gz"_s, u"ipatool-2.3.1-macos-arm64.zip"_s,
+                 u"ipatool-2.3.1-macos-arm64.tar.gz.sha256sum"_s, u"tool-2.3.1-macos-arm64.tar.gz"_s}),
+        noMacIPATool, 1);
+    row("Mac builds only, on Linux", false, linuxAmd, {}, ipatool, 200,
+        release({u"ipatool-2.3.1-macos-amd64.tar.gz"_s, u"ipatool-2.3.1-linux-arm64.tar.gz"_s}), noIPATool,
+        1);
+    row("empty release", false, linuxArm, {}, ipatool, 200, release({}), noIPATool, 1);
+    row("go-ios without a Mac file", true, macArm, {}, goIOS, 200,
+        release({u"go-ios-linux.zip"_s, u"go-ios-win.zip"_s, u"go-ios-mac.tar.gz"_s}),
+        u"В последнем выпуске go-ios нет macOS-файла."_s, 1);
+    row("go-ios without a Linux file", true, linuxAmd, {}, goIOS, 200,
+        release({u"go-ios-mac.zip"_s, u"go-ios-win.zip"_s}), u"В последнем выпуске go-ios нет Linux-файла."_s,
+        1);
+    row("go-ios on a processor it has no build for", true, ToolPlatform{u"linux"_s, u"riscv64"_s}, {}, goIOS,
+        200, release({u"go-ios-linux.zip"_s}),
+        u"В последнем выпуске go-ios нет файла для этого компьютера."_s, 1);
+
+    // Refused before anything was fetched, even over the allowed address of the other file.
+    const QString good = u"https://127.0.0.1:%1/dl/x"_s.arg(m_server.port());
+    const auto addresses = [&](const QString& archive, const QString& checksum) {
+        QJsonArray assets{QJsonObject{{u"name"_s, u"ipatool-2.3.1-macos-arm64.tar.gz"_s},
+                                      {u"browser_download_url"_s, archive}},
+                          QJsonObject{{u"name"_s, u"ipatool-2.3.1-macos-arm64.tar.gz.sha256sum"_s},
+                                      {u"browser_download_url"_s, checksum}}};
+        return QJsonDocument(QJsonObject{{u"assets"_s, assets}}).toJson();
+    };
+    row("ipatool over http", false, macArm, {}, ipatool, 200,
+        addresses(u"http://127.0.0.1:%1/dl/x"_s.arg(m_server.port()), good), invalidAddress, 2);
+    row("ipatool on another host", false, macArm, {}, ipatool, 200,
+        addresses(u"https://localhost:%1/dl/x"_s.arg(m_server.port()), good), invalidAddress, 2);
+    row("ipatool relative", false, macArm, {}, ipatool, 200, addresses(u"/dl/x"_s, good), invalidAddress, 2);
+    row("ipatool checksum on another host", false, macArm, {}, ipatool, 200,
+        addresses(good, u"https://localhost:%1/dl/x"_s.arg(m_server.port())), invalidAddress, 2);
+    row("go-ios on another loopback address", true, macArm, {}, goIOS, 200,
+        release({u"go-ios-mac.zip"_s}, u"https://127.0.0.2:%1/dl/x"_s.arg(m_server.port())), invalidAddress,
+        2);
+
+    // A chosen release; the latest would do, the chosen one is what counts.
+    row("chosen, no Mac file", false, macArm, u"v2.0.0"_s, tags + u"v2.0.0"_s, 200,
+        release({u"ipatool-2.0.0-windows-amd64.tar.gz"_s}),
+        u"В выбранном выпуске IPATool нет файла для этого Mac."_s, 1);
+    row("chosen, unknown tag", false, macArm, u"v9.9.9"_s, tags + u"v9.9.9"_s, 404, "{}", releaseNotReturned,
+        1);
+    row("chosen, tag of dots", false, macArm, u".."_s, QString(), 404, {},
+        u"Не удалось составить адрес выпуска инструмента."_s, 1);
+    // A tag is one path segment, however it is spelt.
+    row("chosen, tag with a slash", false, macArm, u"../latest"_s, tags + u"..%2Flatest"_s, 404, "{}",
+        releaseNotReturned, 1);
 }
 
-void tst_ToolBootstrapper::releaseFailures()
+void tst_ToolBootstrapper::refusals()
 {
+    QFETCH(bool, goIOS);
+    QFETCH(ToolPlatform, platform);
+    QFETCH(QString, tag);
+    QFETCH(QString, requested);
     QFETCH(int, status);
     QFETCH(QByteArray, body);
     QFETCH(QString, message);
-    // A previous ipatool and ios stay exactly as they were.
+    QFETCH(int, events);
+    if (!tag.isEmpty())
+        serve(false, ipatoolAssets(u"2.3.1"_s, false));
+    if (!requested.isEmpty())
+        m_server.setRoute(requested.toUtf8(), Route::answering(status, body));
+    // go-ios is tried alone with ipatool there; ipatool is forced.
     writeExecutable(tools(u"ipatool"_s), "old ipatool");
-    m_server.setRoute("/api/repos/majd/ipatool/releases/latest", Route::answering(status, body));
-    const Outcome outcome = install(true);
+
+    const Outcome outcome = install(!goIOS, platform, tag.isEmpty() ? std::nullopt : std::optional(tag));
     QCOMPARE(outcome.error, message);
+    QCOMPARE(texts(outcome.events), allEvents(goIOS ? u"go-ios"_s : u"IPATool"_s).mid(0, events));
+    QCOMPARE(targetsSinceStart(), requested.isEmpty() ? QStringList() : QStringList{requested});
     QCOMPARE(readFile(tools(u"ipatool"_s)), "old ipatool"_ba);
     QCOMPARE(modeOf(tools(u"ipatool"_s)), 0700);
     QCOMPARE(toolsEntries(), QStringList{u"ipatool"_s});
-    QCOMPARE(targetsSinceStart(), QStringList{latest(false)});
 }
 
 void tst_ToolBootstrapper::failedInstallationKeepsThePreviousExecutable_data()
@@ -761,49 +745,6 @@ void tst_ToolBootstrapper::releaseListFailures()
         QVERIFY(!release.publishedAt.isValid());
     }
     QCOMPARE(listedTags, tags);
-}
-
-void tst_ToolBootstrapper::chosenReleaseFailures_data()
-{
-    QTest::addColumn<ToolPlatform>("platform");
-    QTest::addColumn<QString>("tag");
-    QTest::addColumn<QStringList>("names");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("requested");
-    QTest::addColumn<QString>("message");
-    const QStringList windowsOnly{u"ipatool-2.0.0-windows-amd64.tar.gz"_s};
-    QTest::newRow("no Mac file") << macArm << u"v2.0.0"_s << windowsOnly << 200
-                                 << u"/api/repos/majd/ipatool/releases/tags/v2.0.0"_s
-                                 << u"В выбранном выпуске IPATool нет файла для этого Mac."_s;
-    QTest::newRow("unknown tag") << macArm << u"v9.9.9"_s << QStringList() << 404
-                                 << u"/api/repos/majd/ipatool/releases/tags/v9.9.9"_s << releaseNotReturned;
-    QTest::newRow("tag of dots") << macArm << u".."_s << QStringList() << 404 << QString()
-                                 << u"Не удалось составить адрес выпуска инструмента."_s;
-    // A tag is one path segment, however it is spelt.
-    QTest::newRow("tag with a slash")
-        << macArm << u"../latest"_s << QStringList() << 404
-        << u"/api/repos/majd/ipatool/releases/tags/..%2Flatest"_s << releaseNotReturned;
-}
-
-void tst_ToolBootstrapper::chosenReleaseFailures()
-{
-    QFETCH(ToolPlatform, platform);
-    QFETCH(QString, tag);
-    QFETCH(QStringList, names);
-    QFETCH(int, status);
-    QFETCH(QString, requested);
-    QFETCH(QString, message);
-    // The latest would do; the chosen one is what counts.
-    serve(false, ipatoolAssets(u"2.3.1"_s, false));
-    if (!requested.isEmpty())
-        m_server.setRoute(
-            requested.toUtf8(),
-            Route::answering(status, QJsonDocument(QJsonObject{{u"assets"_s, dummyAssets(names)}}).toJson()));
-    writeExecutable(tools(u"ipatool"_s), "old ipatool");
-    const Outcome outcome = install(true, platform, tag);
-    QCOMPARE(outcome.error, message);
-    QCOMPARE(targetsSinceStart(), requested.isEmpty() ? QStringList() : QStringList{requested});
-    QCOMPARE(readFile(tools(u"ipatool"_s)), "old ipatool"_ba);
 }
 
 void tst_ToolBootstrapper::stopEndsTheInstallation()
