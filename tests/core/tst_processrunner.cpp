@@ -1,8 +1,6 @@
 #include "AwaitTask.h"
 #include "CancelledError.h"
-#include "ChildProcess.h"
 #include "ChildProcesses.h"
-#include "FileDescriptor.h"
 #include "MirvoError.h"
 #include "ProcessRunner.h"
 #include "SystemError.h"
@@ -17,16 +15,8 @@
 
 #include <stdexcept>
 
-#include <poll.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
-
-#ifdef __APPLE__
-#include <util.h>
-#else
-#include <pty.h>
-#endif
 
 using namespace mirvo;
 using namespace mirvo::test;
@@ -43,29 +33,13 @@ OutputHandler collect(QStringList& chunks)
     return [&chunks](const QString& chunk) { chunks.append(chunk); };
 }
 
-// Reads a terminal's master end until `expected` has arrived, the other end has closed (Linux then answers
-// EIO) or 10 s have passed without a byte; returns everything read.
-QByteArray readUntil(int master, const QByteArray& expected)
-{
-    QByteArray received;
-    char buffer[4096];
-    pollfd readable{master, POLLIN, 0};
-    while (!received.contains(expected) && ::poll(&readable, 1, 10000) > 0) {
-        const ssize_t count = ::read(master, buffer, sizeof(buffer));
-        if (count <= 0)
-            break;
-        received.append(buffer, count);
-    }
-    return received;
-}
-
 } // namespace
 
 class tst_ProcessRunner : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Left open without close-on-exec on purpose, as a sign-in terminal's ends are: no child may inherit it.
+    // Left open without close-on-exec on purpose: no child may inherit it.
     void initTestCase() { QCOMPARE(::pipe(m_inheritable), 0); }
     void cleanupTestCase()
     {
@@ -173,9 +147,8 @@ private Q_SLOTS:
 
     void stopKillsChildIgnoringTerminate()
     {
-        // The stop comes from the caller's thread once the child is ready. The one-second time limit runs out
-        // while the child still ignores SIGTERM, before the SIGKILL two seconds after the stop: the stop
-        // wins.
+        // Stopped once the child is ready; its one-second time limit runs out before the SIGKILL 2 s after
+        // the stop, and the stop wins.
         std::stop_source source;
         const auto stopWhenReady = [this, &source](const QString&) {
             QMetaObject::invokeMethod(
@@ -267,30 +240,6 @@ private Q_SLOTS:
         }
         // Gone and reaped by the time the run ends, not merely signalled.
         QCOMPARE(liveChildProcesses(), QList<pid_t>());
-    }
-
-    void childRunsOnTerminal()
-    {
-        int master = -1;
-        int slave = -1;
-        QCOMPARE(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-        const FileDescriptor masterEnd(master);
-        FileDescriptor slaveEnd(slave);
-        termios attributes{};
-        QCOMPARE(::tcgetattr(slave, &attributes), 0);
-        attributes.c_lflag &= ~tcflag_t(ECHO | ECHONL);
-        QCOMPARE(::tcsetattr(slave, TCSANOW, &attributes), 0);
-
-        const std::shared_ptr<ChildProcess> child = ChildProcess::start(
-            childPath, {u"prompt"_s}, ProcessRunner::environment(), {slave, slave, slave});
-        slaveEnd.reset();
-        // The terminal turns each line feed the child writes into a carriage return and a line feed.
-        const QByteArray prompt = "terminals: 0 1 2\r\npassword?\r\n";
-        QCOMPARE(readUntil(master, prompt), prompt);
-        QCOMPARE(::write(master, "secret\n", 7), ssize_t(7));
-        // Without the echo, the answer comes back only as the child repeats it.
-        QCOMPARE(readUntil(master, "]\r\n"), QByteArray("got [secret]\r\n"));
-        QCOMPARE(child->wait(), 0);
     }
 
 private:
