@@ -25,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -279,7 +280,17 @@ private Q_SLOTS:
                                         hostile == Hostile::Trickle || hostile == Hostile::NoAnswer;
         currentScale = waitsForTheTimeOut ? timeoutScale : 1.0;
         const PeakResidentGrowth growth;
-        const QString outcome = run(service, fixture);
+        // How the service ended, with "ошибка: " and the text a user would read for a failure.
+        QString outcome;
+        try {
+            outcome = fixture.run(int(fixture.timeout * currentScale * 1000) + 1000);
+        } catch (const AwaitTimedOut&) {
+            outcome = u"не закончилось вовремя"_s;
+        } catch (const CancelledError&) {
+            outcome = u"отменено"_s;
+        } catch (const std::exception& failure) {
+            outcome = error(localizedDescription(failure));
+        }
         // The largest body of all goes to the tools' download: the peak is measured on that one.
         if (service == Service::ToolInstallation && hostile == Hostile::OverCapWithoutLength) {
             if (const std::optional<qint64> grown = growth.bytes()) {
@@ -301,10 +312,11 @@ private:
         QByteArray body; // what a good server answers there
         qint64 cap = 0;
         double timeout = 0; // the service's own, in seconds
+        // Runs the service within its time limit: "готово: …" with what it gave, or its empty result.
+        std::function<QString(int limitMs)> run;
     };
 
-    Served served(Service service) const;
-    QString run(Service service, const Served& served);
+    Served served(Service service);
 
     QTemporaryDir m_endpointsDir;
     LoopbackHttpServer m_server{LoopbackHttpServer::Scheme::Https};
@@ -315,105 +327,77 @@ private:
     QByteArray m_toolArchive;
 };
 
-tst_HostileServers::Served tst_HostileServers::served(Service service) const
+tst_HostileServers::Served tst_HostileServers::served(Service service)
 {
+    const auto apps = [](qsizetype count) { return u"готово: %1 прил."_s.arg(count); };
     switch (service) {
     case Service::Catalog:
         return {RemovedRussianApps::remoteCatalogURL().path().toUtf8(),
                 "СберБанк Онлайн: 492224193\nТ-Банк: 455652438\nАльфа-Банк: 353127685\n"_ba,
-                RemovedRussianApps::maximumBodyBytes, 15};
+                RemovedRussianApps::maximumBodyBytes, 15, [this](int limitMs) {
+                    const CatalogDownload download =
+                        awaitTask(RemovedRussianApps::downloadCatalog(m_http), limitMs);
+                    return u"готово: %1 байт"_s.arg(download.data.size());
+                }};
     case Service::TopApps:
         return {
             RemovedRussianApps::topAppsURL().path().toUtf8(),
             R"([{"id": "492224193", "name": "СберБанк Онлайн", "domain": "sberbank.ru", "category": "Финансы"}])"_ba,
-            RemovedRussianApps::maximumBodyBytes, 15};
+            RemovedRussianApps::maximumBodyBytes, 15, [=, this](int limitMs) {
+                return apps(awaitTask(RemovedRussianApps::downloadTopApps(m_http), limitMs).size());
+            }};
     case Service::Lookup:
         return {
             AppStoreMetadata::lookupURL({u"492224193"_s}, u"ru"_s)->path().toUtf8(),
             R"({"resultCount": 1, "results": [{"trackId": 492224193, "trackName": "СберБанк Онлайн"}]})"_ba,
-            HttpRequest().maxBodyBytes, 60};
+            HttpRequest().maxBodyBytes, 60, [=, this](int limitMs) {
+                const auto found =
+                    awaitTask(AppStoreMetadata(m_http).lookup({u"492224193"_s}, u"ru"_s), limitMs);
+                return found ? apps(found->size()) : none;
+            }};
     case Service::Icon:
         return {"/icons/492224193.png", QByteArray(4000, 'i'), ArtworkCache::maximumSingleFileBytes,
-                HttpRequest().timeout};
+                HttpRequest().timeout, [this](int limitMs) {
+                    ArtworkCache cache(m_dir->path(), u"Artwork"_s, m_http);
+                    const std::optional<QString> path = awaitTask(
+                        cache.file(u"492224193"_s, m_server.url(u"/icons/492224193.png"_s)), limitMs);
+                    return path ? u"готово: %1 байт"_s.arg(QFileInfo(*path).size()) : none;
+                }};
     case Service::ToolReleases:
         return {"/api/repos/" + Endpoints::current().ipatoolRepository.toUtf8() + "/releases",
                 R"([{"tag_name": "v1.0.0", "published_at": "2025-03-01T09:30:00Z", "assets": []}])"_ba,
-                HttpRequest().maxBodyBytes, 60};
+                HttpRequest().maxBodyBytes, 60, [this](int limitMs) {
+                    const ToolBootstrapper bootstrapper(m_dir->filePath(u"Tools"_s), m_http, platform);
+                    return u"готово: %1 вып."_s.arg(
+                        awaitTask(bootstrapper.ipatoolReleases(), limitMs).size());
+                }};
     case Service::ToolInstallation:
         return {"/dl/ipatool-1.0.0-linux-amd64.tar.gz", m_toolArchive, ToolBootstrapper::maximumDownloadBytes,
-                60};
-    case Service::UpdateManifest: {
-        const QJsonObject manifest{{u"version"_s, u"1.4.0"_s},
-                                   {u"build"_s, 27},
-                                   {u"minimumSystemVersion"_s, u"13.0"_s},
-                                   {u"architecture"_s, u"universal"_s},
-                                   {u"downloadURL"_s, u"https://127.0.0.1/download/Mirvo-1.4.0.dmg"_s},
-                                   {u"sha256"_s, QString(64, u'a')},
-                                   {u"sizeBytes"_s, 48213776},
-                                   {u"publishedAt"_s, u"2026-03-01T10:00:00Z"_s},
-                                   {u"releaseNotes"_s, QJsonArray{u"Исправлены ошибки."_s}}};
-        return {"/update/latest.json", QJsonDocument(manifest).toJson(),
-                AppUpdateService::maximumManifestBytes, AppUpdateService::timeout};
-    }
-    }
-    return {};
-}
-
-// How the service ended: "готово: …" with what it gave, its empty result, or "ошибка: " and the text a user
-// would read.
-QString tst_HostileServers::run(Service service, const Served& served)
-{
-    const int limitMs = int(served.timeout * currentScale * 1000) + 1000;
-    try {
-        switch (service) {
-        case Service::Catalog: {
-            const CatalogDownload download = awaitTask(RemovedRussianApps::downloadCatalog(m_http), limitMs);
-            return u"готово: %1 байт"_s.arg(download.data.size());
-        }
-        case Service::TopApps: {
-            const QList<TopApp> apps = awaitTask(RemovedRussianApps::downloadTopApps(m_http), limitMs);
-            return u"готово: %1 прил."_s.arg(apps.size());
-        }
-        case Service::Lookup: {
-            const AppStoreMetadata metadata(m_http);
-            const std::optional<QList<StoreApp>> found =
-                awaitTask(metadata.lookup({u"492224193"_s}, u"ru"_s), limitMs);
-            return found ? u"готово: %1 прил."_s.arg(found->size()) : none;
-        }
-        case Service::Icon: {
-            ArtworkCache cache(m_dir->path(), u"Artwork"_s, m_http);
-            const std::optional<QString> path =
-                awaitTask(cache.file(u"492224193"_s, m_server.url(QString::fromUtf8(served.path))), limitMs);
-            return path ? u"готово: %1 байт"_s.arg(QFileInfo(*path).size()) : none;
-        }
-        case Service::ToolReleases: {
-            const ToolBootstrapper bootstrapper(m_dir->filePath(u"Tools"_s), m_http, platform);
-            const QList<ToolRelease> releases = awaitTask(bootstrapper.ipatoolReleases(), limitMs);
-            return u"готово: %1 вып."_s.arg(releases.size());
-        }
-        case Service::ToolInstallation: {
-            // go-ios is in place: only ipatool's download is at stake.
-            const QString tools = m_dir->filePath(u"Tools"_s);
-            QDir().mkpath(tools);
-            writeFile(tools + u"/ios"_s, "#!/bin/sh\n");
-            QFile::setPermissions(tools + u"/ios"_s, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-            const ToolBootstrapper bootstrapper(tools, m_http, platform);
-            const QStringList installed =
-                awaitTask(bootstrapper.installMissing(false, [](const ToolDownloadEvent&) {}), limitMs);
-            return u"готово: "_s + installed.join(u", "_s);
-        }
-        case Service::UpdateManifest: {
-            const AppUpdateService updates(AppUpdateService::defaultManifestURL(), m_http);
-            const AppUpdateCheckResult result = awaitTask(updates.check(u"1.3"_s, 1), limitMs);
-            return result.isAvailable() ? u"готово: есть обновление"_s : u"готово: нет обновления"_s;
-        }
-        }
-    } catch (const AwaitTimedOut&) {
-        return u"не закончилось вовремя"_s;
-    } catch (const CancelledError&) {
-        return u"отменено"_s;
-    } catch (const std::exception& failure) {
-        return error(localizedDescription(failure));
+                60, [this](int limitMs) {
+                    // go-ios is in place: only ipatool's download is at stake.
+                    const QString tools = m_dir->filePath(u"Tools"_s);
+                    QDir().mkpath(tools);
+                    writeFile(tools + u"/ios"_s, "#!/bin/sh\n");
+                    QFile::setPermissions(tools + u"/ios"_s,
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+                    const ToolBootstrapper bootstrapper(tools, m_http, platform);
+                    const QStringList installed = awaitTask(
+                        bootstrapper.installMissing(false, [](const ToolDownloadEvent&) {}), limitMs);
+                    return u"готово: "_s + installed.join(u", "_s);
+                }};
+    case Service::UpdateManifest:
+        return {
+            "/update/latest.json",
+            "{\"version\": \"1.4.0\", \"build\": 27, \"minimumSystemVersion\": \"13.0\", \"architecture\": "
+            "\"universal\", \"downloadURL\": \"https://127.0.0.1/download/Mirvo-1.4.0.dmg\", \"sha256\": \"" +
+                QByteArray(64, 'a') +
+                "\", \"sizeBytes\": 48213776, \"publishedAt\": \"2026-03-01T10:00:00Z\", \"releaseNotes\": "
+                "[]}",
+            AppUpdateService::maximumManifestBytes, AppUpdateService::timeout, [this](int limitMs) {
+                const AppUpdateService updates(AppUpdateService::defaultManifestURL(), m_http);
+                const bool available = awaitTask(updates.check(u"1.3"_s, 1), limitMs).isAvailable();
+                return available ? u"готово: есть обновление"_s : u"готово: нет обновления"_s;
+            }};
     }
     return {};
 }
