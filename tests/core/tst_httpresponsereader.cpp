@@ -72,7 +72,6 @@ private Q_SLOTS:
         row("no reason phrase", "HTTP/1.1 404\r\nContent-Length: 4\r\n\r\ngone", u"404 gone"_s);
         row("bytes after the body ignored", ok + "Content-Length: 5\r\n\r\nhello, world", u"200 hello"_s);
         row("empty body", ok + "Content-Length: 0\r\n\r\n", u"200 "_s);
-        row("204 has no body", "HTTP/1.1 204 No Content\r\n\r\n", u"204 "_s);
         row("304 has no body", "HTTP/1.1 304 Not Modified\r\nContent-Length: 10\r\n\r\n", u"304 "_s);
         row("until closed", "HTTP/1.0 200 OK\r\n\r\nhello", u"200 hello"_s, true);
         row("until closed, still open", "HTTP/1.0 200 OK\r\n\r\nhello", u"reading"_s);
@@ -91,7 +90,6 @@ private Q_SLOTS:
             ok + "Content-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
             u"200 hello"_s);
         row("chunk size not hex", chunked + "5g\r\nhello\r\n0\r\n\r\n", u"malformed"_s);
-        row("chunk size with a sign", chunked + "+5\r\nhello\r\n0\r\n\r\n", u"malformed"_s);
         row("chunk size too long a number", chunked + "1000000000000000\r\n", u"malformed"_s);
         row("chunk-size line without end", chunked + QByteArray(5000, '0'), u"malformed"_s);
         row("chunk not ended by a line end", chunked + "5\r\nhello!\r\n0\r\n\r\n", u"malformed"_s);
