@@ -125,8 +125,6 @@ private Q_SLOTS:
         row("text empty", "{'ipatoolRepository': ''}",
             u"значение «ipatoolRepository» не может быть пустым"_s);
         row("URL an object", "{'appStoreLookup': {}}", u"значение «appStoreLookup» должно быть строкой"_s);
-        row("URL without scheme", "{'appStoreLookup': 'itunes.apple.com'}",
-            notURL("appStoreLookup", "itunes.apple.com"));
         row("URL of another scheme", "{'updateManifest': 'ftp://mirror.test/latest.json'}",
             notURL("updateManifest", "ftp://mirror.test/latest.json"));
         row("URL invalid", "{'faviconService': 'http://exa mple.test'}",

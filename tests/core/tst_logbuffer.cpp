@@ -98,7 +98,6 @@ private Q_SLOTS:
         QLoggingCategory::setFilterRules(QString());
         for (const QLoggingCategory* category :
              {&lcTools(), &lcNetwork(), &lcSignIn(), &lcCatalog(), &lcStore()}) {
-            QVERIFY(QByteArray(category->categoryName()).startsWith("mirvo."));
             QVERIFY(category->isWarningEnabled());
             QVERIFY(!category->isInfoEnabled());
             QVERIFY(!category->isDebugEnabled());
