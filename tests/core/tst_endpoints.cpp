@@ -14,30 +14,6 @@ Q_DECLARE_METATYPE(mirvo::Endpoints)
 
 namespace {
 
-// Every field, so that a failed comparison shows what differs.
-QString describe(const Endpoints& e)
-{
-    return QStringList{e.gitHubApi.toString(),
-                       e.gitHubWebHost,
-                       e.gitHubRawContent.toString(),
-                       e.ipatoolRepository,
-                       e.goIOSRepository,
-                       e.removedAppsRepository,
-                       e.removedAppsPath,
-                       e.removedAppsBranch,
-                       e.topAppsRepository,
-                       e.topAppsPath,
-                       e.topAppsBranch,
-                       e.appStoreLookup.toString(),
-                       u'[' + e.lookupFallbackCountries.join(u',') + u']',
-                       e.appStoreWebHost,
-                       e.faviconService.toString(),
-                       e.faviconPath,
-                       e.updateManifest.toString(),
-                       e.extraCertificateAuthorities}
-        .join(u'\n');
-}
-
 // Test JSON is written with ' for " to stay readable.
 QByteArray json(QByteArray text)
 {
@@ -58,15 +34,6 @@ private Q_SLOTS:
         writeFile(m_dir.filePath(u"authorities/none.pem"_s), "not a certificate\n");
     }
 
-    void defaults()
-    {
-        const Endpoints endpoints;
-        QCOMPARE(endpoints.gitHubApi, QUrl(u"https://api.github.com"_s));
-        QCOMPARE(endpoints.appStoreLookup, QUrl(u"https://itunes.apple.com"_s));
-        QCOMPARE(endpoints.lookupFallbackCountries, QStringList{u"us"_s});
-        QCOMPARE(endpoints.extraCertificateAuthorities, QString());
-    }
-
     void overrides_data()
     {
         QTest::addColumn<QByteArray>("json");
@@ -78,10 +45,6 @@ private Q_SLOTS:
         };
 
         row("empty object", "{}", [](Endpoints&) {});
-        row("URL", "{'gitHubApi': 'http://127.0.0.1:8080/api'}",
-            [](Endpoints& e) { e.gitHubApi = QUrl(u"http://127.0.0.1:8080/api"_s); });
-        row("URL with a port", "{'appStoreLookup': 'https://mirror.example:8443'}",
-            [](Endpoints& e) { e.appStoreLookup = QUrl(u"https://mirror.example:8443"_s); });
         row("every URL",
             "{'gitHubApi': 'http://a.test', 'gitHubRawContent': 'http://b.test',"
             "'appStoreLookup': 'http://c.test', 'faviconService': 'http://d.test',"
@@ -93,7 +56,6 @@ private Q_SLOTS:
                 e.faviconService = QUrl(u"http://d.test"_s);
                 e.updateManifest = QUrl(u"http://e.test/latest.json"_s);
             });
-        row("host", "{'gitHubWebHost': '127.0.0.1'}", [](Endpoints& e) { e.gitHubWebHost = u"127.0.0.1"_s; });
         row("every text",
             "{'gitHubWebHost': 'g', 'ipatoolRepository': 'o/i', 'goIOSRepository': 'o/g',"
             "'removedAppsRepository': 'o/r', 'removedAppsPath': 'r.txt', 'removedAppsBranch': 'rb',"
@@ -117,19 +79,12 @@ private Q_SLOTS:
         });
         row("no countries", "{'lookupFallbackCountries': []}",
             [](Endpoints& e) { e.lookupFallbackCountries.clear(); });
-        row("authorities, absolute path", "{'extraCertificateAuthorities': '" + caPath().toUtf8() + "'}",
-            [this](Endpoints& e) { e.extraCertificateAuthorities = caPath(); });
-        row("authorities, relative to the file", "{'extraCertificateAuthorities': 'authorities/ca.pem'}",
-            [this](Endpoints& e) { e.extraCertificateAuthorities = caPath(); });
+        const auto ca = [this](Endpoints& e) { e.extraCertificateAuthorities = caPath(); };
+        row("authorities, absolute path", "{'extraCertificateAuthorities': '" + caPath().toUtf8() + "'}", ca);
+        row("authorities, relative to the file", "{'extraCertificateAuthorities': 'authorities/ca.pem'}", ca);
         row("authorities, dotted relative path",
-            "{'extraCertificateAuthorities': './authorities/../authorities/ca.pem'}",
-            [this](Endpoints& e) { e.extraCertificateAuthorities = caPath(); });
+            "{'extraCertificateAuthorities': './authorities/../authorities/ca.pem'}", ca);
         row("authorities, empty for none", "{'extraCertificateAuthorities': ''}", [](Endpoints&) {});
-        row("partial file keeps the other defaults",
-            "{'appStoreLookup': 'http://127.0.0.1:1', 'topAppsBranch': 'test'}", [](Endpoints& e) {
-                e.appStoreLookup = QUrl(u"http://127.0.0.1:1"_s);
-                e.topAppsBranch = u"test"_s;
-            });
     }
 
     void overrides()
@@ -142,7 +97,7 @@ private Q_SLOTS:
         std::variant<Endpoints, QString> loaded = Endpoints::load(path);
         if (const QString* error = std::get_if<QString>(&loaded))
             QFAIL(qPrintable(*error));
-        QCOMPARE(describe(std::get<Endpoints>(loaded)), describe(expected));
+        // Every other field keeps its default.
         QVERIFY(std::get<Endpoints>(loaded) == expected);
     }
 
@@ -151,59 +106,43 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("json"); // ' for "; null: no file at all
         QTest::addColumn<QString>("reason");
 
-        QTest::newRow("missing file") << QByteArray() << u"файл не существует"_s;
-        QTest::newRow("empty file") << ""_ba << u"это не JSON (ошибка в позиции 0)"_s;
-        QTest::newRow("not JSON") << "appStoreLookup = x"_ba << u"это не JSON (ошибка в позиции 1)"_s;
-        QTest::newRow("truncated JSON")
-            << "{'gitHubApi': 'http://a.test'"_ba << u"это не JSON (ошибка в позиции 29)"_s;
-        QTest::newRow("array") << "['gitHubApi']"_ba << u"ожидался JSON-объект"_s;
-        QTest::newRow("unknown member")
-            << "{'gitHubAPI': 'http://a.test'}"_ba << u"неизвестный ключ «gitHubAPI»"_s;
-        QTest::newRow("text a number")
-            << "{'gitHubWebHost': 1}"_ba << u"значение «gitHubWebHost» должно быть строкой"_s;
-        QTest::newRow("text null") << "{'topAppsPath': null}"_ba
-                                   << u"значение «topAppsPath» должно быть строкой"_s;
-        QTest::newRow("text empty") << "{'ipatoolRepository': ''}"_ba
-                                    << u"значение «ipatoolRepository» не может быть пустым"_s;
-        QTest::newRow("URL an object")
-            << "{'appStoreLookup': {}}"_ba << u"значение «appStoreLookup» должно быть строкой"_s;
-        QTest::newRow("URL without scheme")
-            << "{'appStoreLookup': 'itunes.apple.com'}"_ba
-            << u"значение «appStoreLookup» («itunes.apple.com») не является абсолютным адресом http или https"_s;
-        QTest::newRow("URL relative")
-            << "{'gitHubApi': '/api'}"_ba
-            << u"значение «gitHubApi» («/api») не является абсолютным адресом http или https"_s;
-        QTest::newRow("URL of another scheme")
-            << "{'updateManifest': 'ftp://mirror.test/latest.json'}"_ba
-            << u"значение «updateManifest» («ftp://mirror.test/latest.json») не является абсолютным адресом "
-               u"http "
-               u"или https"_s;
-        QTest::newRow("URL invalid") << "{'faviconService': 'http://exa mple.test'}"_ba
-                                     << u"значение «faviconService» («http://exa mple.test») не является "
-                                        u"абсолютным адресом http или https"_s;
-        QTest::newRow("countries a string")
-            << "{'lookupFallbackCountries': 'us'}"_ba
-            << u"значение «lookupFallbackCountries» должно быть массивом строк"_s;
-        QTest::newRow("countries with a number")
-            << "{'lookupFallbackCountries': ['us', 1]}"_ba
-            << u"значение «lookupFallbackCountries» должно быть массивом строк"_s;
-        QTest::newRow("country not two letters")
-            << "{'lookupFallbackCountries': ['usa']}"_ba
-            << u"в «lookupFallbackCountries» код страны «usa» не из двух "
-               u"латинских букв"_s;
-        QTest::newRow("authorities a list")
-            << "{'extraCertificateAuthorities': ['ca.pem']}"_ba
-            << u"значение «extraCertificateAuthorities» должно быть строкой"_s;
-        QTest::newRow("authorities missing")
-            << "{'extraCertificateAuthorities': 'authorities/gone.pem'}"_ba
-            << u"файл сертификатов «"_s + m_dir.filePath(u"authorities/gone.pem"_s) + u"» не существует"_s;
-        QTest::newRow("authorities a folder")
-            << "{'extraCertificateAuthorities': 'authorities'}"_ba
-            << u"файл сертификатов «"_s + m_dir.filePath(u"authorities"_s) + u"» не читается"_s;
-        QTest::newRow("authorities without a certificate")
-            << "{'extraCertificateAuthorities': 'authorities/none.pem'}"_ba
-            << u"в файле «"_s + m_dir.filePath(u"authorities/none.pem"_s) +
-                   u"» нет сертификатов в формате PEM"_s;
+        const auto row = [](const char* name, const QByteArray& json, const QString& reason) {
+            QTest::newRow(name) << json << reason;
+        };
+        const auto notURL = [](const char* key, const char* value) {
+            return u"значение «%1» («%2») не является абсолютным адресом http или https"_s.arg(
+                QLatin1String(key), QLatin1String(value));
+        };
+        const auto certificates = [this](const QString& path, const QString& what) -> QString {
+            return u"файл сертификатов «"_s + m_dir.filePath(path) + u"» "_s + what;
+        };
+        row("missing file", QByteArray(), u"файл не существует"_s);
+        row("not JSON", "appStoreLookup = x", u"это не JSON (ошибка в позиции 1)"_s);
+        row("truncated JSON", "{'gitHubApi': 'http://a.test'", u"это не JSON (ошибка в позиции 29)"_s);
+        row("array", "['gitHubApi']", u"ожидался JSON-объект"_s);
+        row("unknown member", "{'gitHubAPI': 'http://a.test'}", u"неизвестный ключ «gitHubAPI»"_s);
+        row("text a number", "{'gitHubWebHost': 1}", u"значение «gitHubWebHost» должно быть строкой"_s);
+        row("text empty", "{'ipatoolRepository': ''}",
+            u"значение «ipatoolRepository» не может быть пустым"_s);
+        row("URL an object", "{'appStoreLookup': {}}", u"значение «appStoreLookup» должно быть строкой"_s);
+        row("URL of another scheme", "{'updateManifest': 'ftp://mirror.test/latest.json'}",
+            notURL("updateManifest", "ftp://mirror.test/latest.json"));
+        row("URL invalid", "{'faviconService': 'http://exa mple.test'}",
+            notURL("faviconService", "http://exa mple.test"));
+        const QString notCountries = u"значение «lookupFallbackCountries» должно быть массивом строк"_s;
+        row("countries a string", "{'lookupFallbackCountries': 'us'}", notCountries);
+        row("countries with a number", "{'lookupFallbackCountries': ['us', 1]}", notCountries);
+        row("country not two letters", "{'lookupFallbackCountries': ['usa']}",
+            u"в «lookupFallbackCountries» код страны «usa» не из двух латинских букв"_s);
+        row("authorities a list", "{'extraCertificateAuthorities': ['ca.pem']}",
+            u"значение «extraCertificateAuthorities» должно быть строкой"_s);
+        row("authorities missing", "{'extraCertificateAuthorities': 'authorities/gone.pem'}",
+            certificates(u"authorities/gone.pem"_s, u"не существует"_s));
+        row("authorities a folder", "{'extraCertificateAuthorities': 'authorities'}",
+            certificates(u"authorities"_s, u"не читается"_s));
+        row("authorities without a certificate", "{'extraCertificateAuthorities': 'authorities/none.pem'}",
+            u"в файле «"_s + m_dir.filePath(u"authorities/none.pem"_s) +
+                u"» нет сертификатов в формате PEM"_s);
     }
 
     void errors()

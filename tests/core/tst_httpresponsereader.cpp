@@ -9,34 +9,18 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-using Failure = HttpResponseReader::Failure;
-
 // How reading ended: "<status> <body>", "<status> too large", "reading" or the failure's name.
 QString outcome(HttpResponseReader& reader)
 {
-    switch (reader.state()) {
-    case HttpResponseReader::State::Reading:
+    static const QString failures[] = {u"failed without a reason"_s, u"head too large"_s, u"malformed"_s,
+                                       u"undecodable"_s, u"truncated"_s};
+    if (reader.state() == HttpResponseReader::State::Reading)
         return u"reading"_s;
-    case HttpResponseReader::State::Done:
-        if (reader.bodyTooLarge())
-            return QString::number(reader.status()) + u" too large"_s;
-        return QString::number(reader.status()) + u' ' + QString::fromLatin1(reader.takeBody());
-    case HttpResponseReader::State::Failed:
-        break;
-    }
-    switch (reader.failure()) {
-    case Failure::HeadTooLarge:
-        return u"head too large"_s;
-    case Failure::Malformed:
-        return u"malformed"_s;
-    case Failure::Undecodable:
-        return u"undecodable"_s;
-    case Failure::Truncated:
-        return u"truncated"_s;
-    case Failure::None:
-        break;
-    }
-    return u"failed without a reason"_s;
+    if (reader.state() == HttpResponseReader::State::Failed)
+        return failures[int(reader.failure())];
+    if (reader.bodyTooLarge())
+        return QString::number(reader.status()) + u" too large"_s;
+    return QString::number(reader.status()) + u' ' + QString::fromLatin1(reader.takeBody());
 }
 
 QString read(const QByteArray& bytes, qint64 cap, bool closes, qsizetype pieceBytes)
@@ -84,12 +68,10 @@ private Q_SLOTS:
         const QByteArray chunked = ok + "Transfer-Encoding: chunked\r\n\r\n";
         const QByteArray gzipped = LoopbackHttpServer::gzip("hello, world");
 
-        row("Content-Length", ok + "Content-Length: 5\r\n\r\nhello", u"200 hello"_s);
         row("bare line feeds", "HTTP/1.1 200 OK\nContent-Length: 5\n\nhello", u"200 hello"_s);
         row("no reason phrase", "HTTP/1.1 404\r\nContent-Length: 4\r\n\r\ngone", u"404 gone"_s);
         row("bytes after the body ignored", ok + "Content-Length: 5\r\n\r\nhello, world", u"200 hello"_s);
         row("empty body", ok + "Content-Length: 0\r\n\r\n", u"200 "_s);
-        row("204 has no body", "HTTP/1.1 204 No Content\r\n\r\n", u"204 "_s);
         row("304 has no body", "HTTP/1.1 304 Not Modified\r\nContent-Length: 10\r\n\r\n", u"304 "_s);
         row("until closed", "HTTP/1.0 200 OK\r\n\r\nhello", u"200 hello"_s, true);
         row("until closed, still open", "HTTP/1.0 200 OK\r\n\r\nhello", u"reading"_s);
@@ -108,7 +90,6 @@ private Q_SLOTS:
             ok + "Content-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
             u"200 hello"_s);
         row("chunk size not hex", chunked + "5g\r\nhello\r\n0\r\n\r\n", u"malformed"_s);
-        row("chunk size with a sign", chunked + "+5\r\nhello\r\n0\r\n\r\n", u"malformed"_s);
         row("chunk size too long a number", chunked + "1000000000000000\r\n", u"malformed"_s);
         row("chunk-size line without end", chunked + QByteArray(5000, '0'), u"malformed"_s);
         row("chunk not ended by a line end", chunked + "5\r\nhello!\r\n0\r\n\r\n", u"malformed"_s);
@@ -159,10 +140,15 @@ private Q_SLOTS:
             ok + QByteArray("a:\r\n").repeated(HttpResponseReader::maxHeaderFields) +
                 "Content-Length: 2\r\n\r\nok",
             u"head too large"_s);
+        const auto headOf = [](qsizetype bytes) -> QByteArray {
+            const QByteArray start = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nX-Filler: ";
+            return start + QByteArray(bytes - start.size() - 4, 'x') + "\r\n\r\nok";
+        };
+        row("head exactly at its limit", headOf(HttpResponseReader::maxHeadBytes), u"200 ok"_s);
+        row("head one byte over", headOf(HttpResponseReader::maxHeadBytes + 1), u"head too large"_s);
         row("endless interim answers", QByteArray("HTTP/1.1 100 Continue\r\n\r\n").repeated(3000),
             u"head too large"_s);
 
-        row("gzip", answer("Content-Encoding: gzip\r\n", gzipped), u"200 hello, world"_s);
         row("x-gzip", answer("Content-Encoding: x-gzip\r\n", gzipped), u"200 hello, world"_s);
         row("gzip, chunked",
             chunked.chopped(2) + "Content-Encoding: gzip\r\n\r\n" + QByteArray::number(gzipped.size(), 16) +
@@ -182,14 +168,10 @@ private Q_SLOTS:
             12);
         row("gzip over the cap", answer("Content-Encoding: gzip\r\n", gzipped), u"200 too large"_s, false,
             11);
-        row("gzip bomb",
-            answer("Content-Encoding: gzip\r\n", LoopbackHttpServer::gzip(QByteArray(1024, 'a'), 4096)),
-            u"200 too large"_s, false, 1024 * 1024);
         row("gzip header, then junk",
             answer("Content-Encoding: gzip\r\n", "\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03junk junk junk"_ba),
             u"undecodable"_s);
         row("gzip cut short", answer("Content-Encoding: gzip\r\n", gzipped.chopped(4)), u"undecodable"_s);
-        row("not gzip at all", answer("Content-Encoding: gzip\r\n", "hello, world"), u"undecodable"_s);
         row("unknown content coding", answer("Content-Encoding: br\r\n", "whatever"), u"undecodable"_s);
         row("two content codings", answer("Content-Encoding: gzip, gzip\r\n", gzipped), u"undecodable"_s);
     }
@@ -204,27 +186,6 @@ private Q_SLOTS:
         // However the bytes are split, the outcome is the same.
         QCOMPARE(read(bytes, cap, closes, 7), expected);
         QCOMPARE(read(bytes, cap, closes, 1), expected);
-    }
-
-    void headWithinItsLimit_data()
-    {
-        QTest::addColumn<qsizetype>("extra");
-        QTest::addColumn<bool>("fits");
-        QTest::newRow("exactly the limit") << qsizetype(0) << true;
-        QTest::newRow("one byte more") << qsizetype(1) << false;
-    }
-
-    void headWithinItsLimit()
-    {
-        QFETCH(qsizetype, extra);
-        QFETCH(bool, fits);
-        const QByteArray start = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nX-Filler: ";
-        const QByteArray end = "\r\n\r\n";
-        const QByteArray head =
-            start + QByteArray(HttpResponseReader::maxHeadBytes - start.size() - end.size() + extra, 'x') +
-            end;
-        QCOMPARE(head.size(), HttpResponseReader::maxHeadBytes + extra);
-        QCOMPARE(read(head + "ok", 1024, false, 4096), fits ? u"200 ok"_s : u"head too large"_s);
     }
 
     void headerFields()

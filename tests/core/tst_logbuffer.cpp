@@ -46,51 +46,19 @@ private Q_SLOTS:
         QVERIFY(lines.constLast().endsWith(u"line 11"_s));
     }
 
-    void defaultCapacityIsFiveThousand()
-    {
-        LogBuffer buffer;
-        for (int index = 0; index < 5003; ++index)
-            buffer.append(QtDebugMsg, "mirvo.network", QString::number(index));
-        const QStringList lines = buffer.lines();
-        QCOMPARE(lines.size(), 5000);
-        QVERIFY(lines.constFirst().endsWith(u": 3"_s));
-        QVERIFY(lines.constLast().endsWith(u": 5002"_s));
-    }
-
     void formatsTimeLevelAndCategory()
     {
         LogBuffer buffer;
         const QDateTime time(QDate(2026, 12, 7), QTime(14, 5, 9, 42), Qt::UTC);
         buffer.append(QtWarningMsg, "mirvo.store", u"saving failed"_s, time);
-        buffer.append(QtInfoMsg, nullptr, u"plain"_s, time);
+        buffer.append(QtInfoMsg, nullptr, u"for jane@example.com"_s, time);
+        // Masked by the tool output's rule, whose own tests cover what it hides.
         QCOMPARE(buffer.lines(),
                  (QStringList{u"2026-12-07T14:05:09.042Z warning mirvo.store: saving failed"_s,
-                              u"2026-12-07T14:05:09.042Z info default: plain"_s}));
+                              u"2026-12-07T14:05:09.042Z info default: for [скрыто]"_s}));
         QCOMPARE(buffer.text(), buffer.lines().join(u'\n').toUtf8() + '\n');
         buffer.clear();
         QVERIFY(buffer.lines().isEmpty());
-    }
-
-    void masksSecrets_data()
-    {
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("secret");
-        QTest::newRow("e-mail") << u"signed in as jane.doe+x@example.com now"_s
-                                << u"jane.doe+x@example.com"_s;
-        QTest::newRow("bearer token") << u"Authorization: Bearer abc.DEF-123_xyz=="_s << u"abc.DEF-123_xyz"_s;
-        QTest::newRow("quoted password") << u"{\"password\": \"pa ss, wörd}\"}"_s << u"wörd"_s;
-        QTest::newRow("token field") << u"token=s3cr3tValue next"_s << u"s3cr3tValue"_s;
-    }
-
-    void masksSecrets()
-    {
-        QFETCH(QString, message);
-        QFETCH(QString, secret);
-        LogBuffer buffer;
-        buffer.append(QtInfoMsg, "mirvo.signin", message);
-        const QString line = buffer.lines().constFirst();
-        QVERIFY2(!line.contains(secret), qPrintable(line));
-        QVERIFY2(line.contains(u"[скрыто]"_s), qPrintable(line));
     }
 
     void installedBufferKeepsAndForwardsMaskedMessages()
@@ -130,7 +98,6 @@ private Q_SLOTS:
         QLoggingCategory::setFilterRules(QString());
         for (const QLoggingCategory* category :
              {&lcTools(), &lcNetwork(), &lcSignIn(), &lcCatalog(), &lcStore()}) {
-            QVERIFY(QByteArray(category->categoryName()).startsWith("mirvo."));
             QVERIFY(category->isWarningEnabled());
             QVERIFY(!category->isInfoEnabled());
             QVERIFY(!category->isDebugEnabled());

@@ -19,6 +19,8 @@ using namespace mirvo;
 using namespace mirvo::test;
 using namespace Qt::Literals::StringLiterals;
 
+Q_DECLARE_METATYPE(mirvo::test::LoopbackHttpServer::Route)
+
 namespace {
 
 using Route = LoopbackHttpServer::Route;
@@ -56,6 +58,16 @@ QString outcome(QCoro::Task<HttpResponse> task)
     }
 }
 
+// A generated body of `bytes`, chunked or until the connection closes, one piece per `intervalMs` when set.
+Route streamed(qint64 bytes, bool chunked = true, int intervalMs = 0)
+{
+    Route route;
+    route.streamedBytes = bytes;
+    route.chunked = chunked;
+    route.chunkIntervalMs = intervalMs;
+    return route;
+}
+
 QByteArray pseudoRandomBytes(qsizetype size)
 {
     QByteArray bytes(size, Qt::Uninitialized);
@@ -74,184 +86,115 @@ private Q_SLOTS:
     {
         QVERIFY(m_plain.isListening());
         QVERIFY(m_secure.isListening());
-        const auto streamed = [](qint64 bytes, int intervalMs = 0) {
-            Route route;
-            route.streamedBytes = bytes;
-            route.chunkIntervalMs = intervalMs;
-            return route;
-        };
         m_plain.setRoute("/hello", Route::answering(200, "привет"_ba));
-        m_plain.setRoute("/gone", Route::answering(404, "gone"));
-        m_plain.setRoute("/forbidden", Route::answering(403, "forbidden"));
-        Route late = Route::answering(200, "late");
-        late.delayMs = 1000;
-        m_plain.setRoute("/late", late);
-        m_plain.setRoute("/big", Route::answering(200, QByteArray(bigBody, 'a')));
-        m_plain.setRoute("/big-streamed", streamed(bigBody));
-        m_plain.setRoute("/huge", streamed(hugeBody));
-        Route untilClosed = streamed(hugeBody);
-        untilClosed.chunked = false;
-        m_plain.setRoute("/huge-until-closed", untilClosed);
-        untilClosed.streamedBytes = bigBody;
-        m_plain.setRoute("/big-until-closed", untilClosed);
-        Route headerFlood;
-        headerFlood.headerLineBytes = 256 * MiB;
-        m_plain.setRoute("/header-flood", headerFlood);
-
-        const LoopbackHttpServer::Headers gzipped{{"Content-Encoding", "gzip"}};
-        m_plain.setRoute("/gzip", Route::answering(200, LoopbackHttpServer::gzip("привет"_ba), gzipped));
-        m_plain.setRoute("/gzip-large",
-                         Route::answering(200, LoopbackHttpServer::gzip(m_largeBody), gzipped));
-        m_plain.setRoute(
-            "/gzip-bomb",
-            Route::answering(200, LoopbackHttpServer::gzip(QByteArray(MiB, '\0'), 256), gzipped));
-        m_plain.setRoute(
-            "/gzip-junk",
-            Route::answering(200, "\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03junk junk junk"_ba, gzipped));
-        m_plain.setRoute("/gzip-cut",
-                         Route::answering(200, LoopbackHttpServer::gzip(m_largeBody).first(1000), gzipped));
-
-        const auto raw = [](QByteArray bytes) {
-            Route route;
-            route.raw = std::move(bytes);
-            return route;
-        };
-        m_plain.setRoute("/length-twice", raw("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 5\r\n"
-                                              "Connection: close\r\n\r\nhello"));
-        m_plain.setRoute("/length-conflict",
-                         raw("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 7\r\n"
-                             "Connection: close\r\n\r\nhello, world"));
-        m_plain.setRoute("/length-list", raw("HTTP/1.1 200 OK\r\nContent-Length: 5, 7\r\n"
-                                             "Connection: close\r\n\r\nhello, world"));
-        m_plain.setRoute("/cut-short",
-                         raw("HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n"
-                             "only this"));
-        m_plain.setRoute("/chunks-cut-short", raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
-                                                  "Connection: close\r\n\r\n64\r\nonly this"));
-        m_plain.setRoute("/not-http", raw("SSH-2.0-OpenSSH_9.2\r\n\r\n"));
-        m_plain.setRoute("/old-style", raw("HTTP/1.0 200 OK\r\n\r\nold style"));
-        m_plain.setRoute("/nothing", raw({}));
-
-        m_plain.setRedirect("/to-file", QUrl(u"file:///etc/passwd"_s));
-        m_plain.setRedirect("/to-data", QUrl(u"data:text/plain,hello"_s));
-        m_plain.setRedirect("/to-ftp", QUrl(u"ftp://127.0.0.1/file"_s));
-        m_plain.setRedirect("/to-https", m_secure.url(u"/secure"_s), 307);
-        m_plain.setRedirect("/loop", m_plain.url(u"/loop"_s));
-        m_plain.setRoute("/found-nowhere", Route::answering(302, "nowhere"));
-        m_plain.setRoute("/two-locations", raw("HTTP/1.1 302 Found\r\nLocation: /new\r\nLocation: /hello\r\n"
-                                               "Content-Length: 0\r\nConnection: close\r\n\r\n"));
-        m_plain.setRoute("/same-location-twice",
-                         raw("HTTP/1.1 302 Found\r\nLocation: /new\r\nLocation: /new\r\n"
-                             "Content-Length: 0\r\nConnection: close\r\n\r\n"));
-        m_plain.setRoute("/brotli", Route::answering(200, "whatever", {{"Content-Encoding", "br"}}));
-        m_secure.setRoute("/huge", streamed(hugeBody));
-        m_plain.setRoute("/see-other-nowhere", Route::answering(303, "nowhere"));
         // Never idle for long, so only a deadline for the whole request ends it.
-        m_plain.setRoute("/trickle", streamed(1024 * 1024, 20));
+        m_plain.setRoute("/trickle", streamed(1024 * 1024, true, 20));
+        m_plain.setRedirect("/to-https", m_secure.url(u"/secure"_s), 307);
         m_plain.setRedirect("/old", m_plain.url(u"/middle"_s), 301);
         m_plain.setRedirect("/middle", QUrl(u"/new"_s), 302); // relative, as servers often answer
         m_plain.setRoute("/new", Route::answering(200, "arrived"));
-        m_plain.setRoute("/exposed", Route::answering(200, "exposed"));
         m_secure.setRoute("/secure", Route::answering(200, "secret"));
-        m_secure.setRedirect("/to-plain", m_plain.url(u"/exposed"_s));
     }
 
+    // Each row's route is served at /case.
     void outcomes_data()
     {
-        QTest::addColumn<HttpRequest>("request");
-        QTest::addColumn<bool>("trustExtra");
+        QTest::addColumn<Route>("route");
+        QTest::addColumn<int>("server"); // 0 plain, 1 HTTPS, 2 HTTPS with an unknown authority, 3 none
+        QTest::addColumn<double>("timeout");
+        QTest::addColumn<qint64>("cap");
         QTest::addColumn<QString>("expected");
-        const auto row = [](const char* name, const QUrl& url, const QString& expected, double timeout = 10,
-                            qint64 cap = MiB, bool trustExtra = true) {
-            QTest::newRow(name) << HttpRequest{.url = url, .timeout = timeout, .maxBodyBytes = cap}
-                                << trustExtra << expected;
+        const auto row = [](const char* name, const Route& route, const QString& expected,
+                            double timeout = 10, qint64 cap = MiB, int server = 0) {
+            QTest::newRow(name) << route << server << timeout << cap << expected;
         };
-        const QString timedOut = u"Превышено время ожидания ответа сервера."_s;
-        const QString badAnswer = u"Сервер вернул некорректный ответ."_s;
+        const auto ok = [](const QByteArray& body) { return Route::answering(200, body); };
+        const auto redirect = [](const QByteArray& location) {
+            return Route::answering(302, {}, {{"Location", location}});
+        };
+        const auto raw = [](const QByteArray& bytes) {
+            Route route;
+            route.raw = bytes;
+            return route;
+        };
+        const LoopbackHttpServer::Headers gzipped{{"Content-Encoding", "gzip"}};
+        const auto gzip = [&](const QByteArray& packed) { return Route::answering(200, packed, gzipped); };
+        const QByteArray packedLarge = LoopbackHttpServer::gzip(m_largeBody);
         const QString badRedirect = u"Сервер перенаправил запрос по недопустимому адресу."_s;
-        const QString closed = u"Сервер неожиданно закрыл соединение."_s;
-        const QString undecodable = u"Не удалось распаковать ответ сервера."_s;
+        Route late = ok("late");
+        late.delayMs = 1000;
+        Route headerFlood;
+        headerFlood.headerLineBytes = 256 * MiB;
 
-        row("200 body", m_plain.url(u"/hello"_s), u"200 привет"_s);
-        row("404 kept", m_plain.url(u"/gone"_s), u"404 gone"_s);
-        row("403 kept", m_plain.url(u"/forbidden"_s), u"403 forbidden"_s);
-        row("redirects followed", m_plain.url(u"/old"_s), u"200 arrived"_s);
-        row("announced at the cap", m_plain.url(u"/big"_s), u"200 "_s + QString(bigBody, u'a'), 10, bigBody);
-        row("announced over the cap", m_plain.url(u"/big"_s), u"200 too large"_s, 10, bigBody - 1);
-        row("streamed at the cap", m_plain.url(u"/big-streamed"_s), u"200 "_s + QString(bigBody, u'x'), 10,
+        row("404 kept", Route::answering(404, "gone"), u"404 gone"_s);
+        row("announced at the cap", ok(QByteArray(bigBody, 'a')), u"200 "_s + QString(bigBody, u'a'), 10,
             bigBody);
-        row("until closed, at the cap", m_plain.url(u"/big-until-closed"_s),
-            u"200 "_s + QString(bigBody, u'x'), 10, bigBody);
-        row("until closed, over the cap", m_plain.url(u"/big-until-closed"_s), u"200 too large"_s, 10,
-            bigBody - 1);
-        row("HTTP/1.0 answer", m_plain.url(u"/old-style"_s), u"200 old style"_s);
-        row("streamed over the cap", m_plain.url(u"/huge"_s), u"200 too large"_s);
-        row("2 GiB chunked, 10 MiB cap", m_plain.url(u"/huge"_s), u"200 too large"_s, 10, defaultCap);
-        row("2 GiB until closed, 10 MiB cap", m_plain.url(u"/huge-until-closed"_s), u"200 too large"_s, 10,
-            defaultCap);
-        row("https: 2 GiB chunked, 10 MiB cap", m_secure.url(u"/huge"_s), u"200 too large"_s, 10, defaultCap);
-        row("endless header lines", m_plain.url(u"/header-flood"_s),
-            u"Сервер прислал слишком длинный заголовок ответа."_s);
-        row("gzip", m_plain.url(u"/gzip"_s), u"200 привет"_s);
-        row("gzip larger than the read buffer", m_plain.url(u"/gzip-large"_s), answer(200, m_largeBody), 10,
+        row("announced over the cap", ok(QByteArray(bigBody, 'a')), u"200 too large"_s, 10, bigBody - 1);
+        row("streamed at the cap", streamed(bigBody), u"200 "_s + QString(bigBody, u'x'), 10, bigBody);
+        row("until closed, at the cap", streamed(bigBody, false), u"200 "_s + QString(bigBody, u'x'), 10,
+            bigBody);
+        row("until closed, over the cap", streamed(bigBody, false), u"200 too large"_s, 10, bigBody - 1);
+        row("2 GiB chunked, 10 MiB cap", streamed(hugeBody), u"200 too large"_s, 10, defaultCap);
+        row("2 GiB until closed, 10 MiB cap", streamed(hugeBody, false), u"200 too large"_s, 10, defaultCap);
+        row("https: 2 GiB chunked, 10 MiB cap", streamed(hugeBody), u"200 too large"_s, 10, defaultCap, 1);
+        row("endless header lines", headerFlood, u"Сервер прислал слишком длинный заголовок ответа."_s);
+        row("gzip larger than the read buffer", gzip(packedLarge), answer(200, m_largeBody), 10,
             m_largeBody.size());
-        row("gzip over the cap once unpacked", m_plain.url(u"/gzip-large"_s), u"200 too large"_s, 10,
+        row("gzip over the cap once unpacked", gzip(packedLarge), u"200 too large"_s, 10,
             m_largeBody.size() - 1);
-        row("gzip bomb, 10 MiB cap", m_plain.url(u"/gzip-bomb"_s), u"200 too large"_s, 10, defaultCap);
-        row("gzip bomb, 1 MiB cap", m_plain.url(u"/gzip-bomb"_s), u"200 too large"_s);
-        row("gzip header, then junk", m_plain.url(u"/gzip-junk"_s), undecodable);
-        row("gzip cut short", m_plain.url(u"/gzip-cut"_s), undecodable);
-        row("unknown content coding", m_plain.url(u"/brotli"_s), undecodable);
-        row("same Content-Length twice", m_plain.url(u"/length-twice"_s), u"200 hello"_s);
-        row("conflicting Content-Length", m_plain.url(u"/length-conflict"_s), badAnswer);
-        row("Content-Length list", m_plain.url(u"/length-list"_s), badAnswer);
-        row("body cut short", m_plain.url(u"/cut-short"_s), closed);
-        row("chunks cut short", m_plain.url(u"/chunks-cut-short"_s), closed);
-        row("not HTTP", m_plain.url(u"/not-http"_s), badAnswer);
-        row("closed without an answer", m_plain.url(u"/nothing"_s), closed);
-        row("redirect to file:", m_plain.url(u"/to-file"_s), badRedirect);
-        row("redirect to data:", m_plain.url(u"/to-data"_s), badRedirect);
-        row("redirect to ftp:", m_plain.url(u"/to-ftp"_s), badRedirect);
-        row("redirect from http to https", m_plain.url(u"/to-https"_s), u"200 secret"_s);
-        row("redirect loop", m_plain.url(u"/loop"_s), u"Сервер перенаправил запрос слишком много раз."_s);
-        row("302 without Location", m_plain.url(u"/found-nowhere"_s), u"302 nowhere"_s);
-        row("Location fields that disagree", m_plain.url(u"/two-locations"_s), badRedirect);
-        row("same Location twice", m_plain.url(u"/same-location-twice"_s), u"200 arrived"_s);
-        row("303 without Location", m_plain.url(u"/see-other-nowhere"_s), u"303 nowhere"_s);
-        row("late answer, short time-out", m_plain.url(u"/late"_s), timedOut, 0.2);
-        row("late answer, long time-out", m_plain.url(u"/late"_s), u"200 late"_s, 5);
-        row("whole-request time-out", m_plain.url(u"/trickle"_s), timedOut, 0.4);
-        row("connection refused", QUrl(u"http://127.0.0.1:%1/"_s.arg(LoopbackHttpServer::closedPort())),
-            u"Сервер отклонил подключение."_s);
-        row("extra authority trusted", m_secure.url(u"/secure"_s), u"200 secret"_s);
-        row("unknown certificate", m_secure.url(u"/secure"_s),
-            u"Не удалось установить защищённое соединение с сервером."_s, 10, 1024 * 1024, false);
-        row("https to http refused", m_secure.url(u"/to-plain"_s),
-            u"Сервер перенаправил запрос на незащищённый адрес."_s);
+        row("gzip bomb, 10 MiB cap", gzip(LoopbackHttpServer::gzip(QByteArray(MiB, '\0'), 256)),
+            u"200 too large"_s, 10, defaultCap);
+        row("gzip cut short", gzip(packedLarge.first(1000)), u"Не удалось распаковать ответ сервера."_s);
+        row("conflicting Content-Length",
+            raw("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 7\r\nConnection: "
+                "close\r\n\r\nhello, world"),
+            u"Сервер вернул некорректный ответ."_s);
+        row("closed without an answer", raw({}), u"Сервер неожиданно закрыл соединение."_s);
+        row("redirect to file:", redirect("file:///etc/passwd"), badRedirect);
+        row("redirect loop", redirect("/case"), u"Сервер перенаправил запрос слишком много раз."_s);
+        row("302 without Location", Route::answering(302, "nowhere"), u"302 nowhere"_s);
+        row("Location fields that disagree",
+            raw("HTTP/1.1 302 Found\r\nLocation: /new\r\nLocation: /hello\r\nContent-Length: 0\r\n\r\n"),
+            badRedirect);
+        row("same Location twice",
+            raw("HTTP/1.1 302 Found\r\nLocation: /new\r\nLocation: /new\r\nContent-Length: 0\r\n\r\n"),
+            u"200 arrived"_s);
+        row("late answer, long time-out", late, u"200 late"_s, 5);
+        row("whole-request time-out", streamed(1024 * 1024, true, 20),
+            u"Превышено время ожидания ответа сервера."_s, 0.4);
+        row("connection refused", ok("unheard"), u"Сервер отклонил подключение."_s, 10, MiB, 3);
+        row("unknown certificate", ok("secret"), u"Не удалось установить защищённое соединение с сервером."_s,
+            10, MiB, 2);
     }
 
     void outcomes()
     {
-        QFETCH(HttpRequest, request);
-        QFETCH(bool, trustExtra);
-        NetworkHttpClient client(trustExtra ? LoopbackHttpServer::certificateAuthorityPath() : QString());
+        QFETCH(Route, route);
+        QFETCH(int, server);
+        QFETCH(double, timeout);
+        QFETCH(qint64, cap);
+        LoopbackHttpServer& serving = server == 0 ? m_plain : m_secure;
+        serving.setRoute("/case", route);
+        QUrl url = serving.url(u"/case"_s);
+        if (server == 3)
+            url.setPort(LoopbackHttpServer::closedPort());
+        NetworkHttpClient client(server == 2 ? QString() : LoopbackHttpServer::certificateAuthorityPath());
 
         const PeakResidentGrowth growth;
-        const QString ended = outcome(client.get(request, {}));
+        const QString ended =
+            outcome(client.get(HttpRequest{.url = url, .timeout = timeout, .maxBodyBytes = cap}, {}));
         const std::optional<qint64> grown = growth.bytes();
         if (grown)
             qInfo("peak resident growth %.1f MiB", double(*grown) / MiB);
         QTEST(ended, "expected");
         // Whatever the server sends, the client holds little more than the cap.
         if (grown)
-            QVERIFY2(*grown < request.maxBodyBytes + 64 * MiB, qPrintable(QString::number(*grown)));
+            QVERIFY2(*grown < cap + 64 * MiB, qPrintable(QString::number(*grown)));
         // Nothing was read past a cap or a deadline: the client hung up.
         QTRY_COMPARE(m_plain.connectionsInUse(), 0);
         QTRY_COMPARE(m_secure.connectionsInUse(), 0);
         QVERIFY(m_plain.streamedBytesSent() < hugeBody);
         QVERIFY(m_secure.streamedBytesSent() < hugeBody);
-        for (const LoopbackHttpServer::Request& served : m_plain.requests())
-            QVERIFY(served.target != "/exposed");
     }
 
     void sendsHeaderFields()
@@ -288,20 +231,18 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("headerName");
         QTest::addColumn<QByteArray>("headerValue");
         QTest::addColumn<QString>("expected");
+        const auto row = [](const char* tag, const QUrl& url, const QByteArray& name, const QByteArray& value,
+                            const QString& expected) {
+            QTest::newRow(tag) << url << name << value << expected;
+        };
         const QString badAddress = u"Адрес запроса не поддерживается."_s;
         const QString badField = u"Недопустимый заголовок запроса."_s;
         const QUrl hello = m_plain.url(u"/hello"_s);
-        QTest::newRow("file address") << QUrl(u"file:///etc/passwd"_s) << "Accept"_ba
-                                      << "*/*"_ba << badAddress;
-        QTest::newRow("ftp address") << QUrl(u"ftp://127.0.0.1/"_s) << "Accept"_ba
-                                     << "*/*"_ba << badAddress;
-        QTest::newRow("no host") << QUrl(u"http:///hello"_s) << "Accept"_ba
-                                 << "*/*"_ba << badAddress;
-        QTest::newRow("line break in a value") << hello << "X-Note"_ba
-                                               << "a\r\nX-Injected: 1"_ba << badField;
-        QTest::newRow("space in a name") << hello << "X Note"_ba
-                                         << "a"_ba << badField;
-        QTest::newRow("empty name") << hello << QByteArray() << "a"_ba << badField;
+        row("file address", QUrl(u"file:///etc/passwd"_s), "Accept", "*/*", badAddress);
+        row("no host", QUrl(u"http:///hello"_s), "Accept", "*/*", badAddress);
+        row("line break in a value", hello, "X-Note", "a\r\nX-Injected: 1", badField);
+        row("space in a name", hello, "X Note", "a", badField);
+        row("empty name", hello, QByteArray(), "a", badField);
     }
 
     void refusedBeforeSending()
@@ -317,6 +258,7 @@ private Q_SLOTS:
         QCOMPARE(m_plain.requests().size(), before);
     }
 
+    // Redirects are followed, from http to https and to a relative address too.
     void credentialsStayWithTheirServer()
     {
         NetworkHttpClient client(LoopbackHttpServer::certificateAuthorityPath());
@@ -375,27 +317,16 @@ private Q_SLOTS:
         QCOMPARE(server.requests().size(), expectedRequests);
     }
 
-    void stopAndDestructionCancel_data()
+    // Destroying the client is a row of connectionsPerServerLimited.
+    void stopFromAnotherThreadCancels()
     {
-        QTest::addColumn<bool>("destroyClient"); // otherwise a stop from another thread
-        QTest::newRow("stop") << false;
-        QTest::newRow("client destroyed") << true;
-    }
-
-    void stopAndDestructionCancel()
-    {
-        QFETCH(bool, destroyClient);
-        auto client = std::make_unique<NetworkHttpClient>();
+        NetworkHttpClient client;
         std::stop_source source;
         const qsizetype before = m_plain.requests().size();
-
         QCoro::Task<HttpResponse> task =
-            client->get(HttpRequest{.url = m_plain.url(u"/trickle"_s), .timeout = 60}, source.get_token());
+            client.get(HttpRequest{.url = m_plain.url(u"/trickle"_s), .timeout = 60}, source.get_token());
         QTRY_COMPARE(m_plain.requests().size(), before + 1);
-        if (destroyClient)
-            client.reset();
-        else
-            std::thread([&source] { source.request_stop(); }).join();
+        std::thread([&source] { source.request_stop(); }).join();
 
         QCOMPARE(outcome(std::move(task)), u"cancelled"_s);
         QTRY_COMPARE(m_plain.connectionsInUse(), 0);
