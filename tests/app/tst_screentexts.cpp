@@ -347,6 +347,7 @@ private Q_SLOTS:
         const QVariantMap versions{{u"ipatool"_s, u"2.1.4"_s}, {u"ios"_s, QString()}};
         row("version: known", SettingsTexts::componentVersion(versions, u"ipatool"_s), u"2.1.4"_s);
         row("version: empty", SettingsTexts::componentVersion(versions, u"ios"_s), u"Версия не определена"_s);
+        row("version: absent", SettingsTexts::componentVersion({}, u"ipatool"_s), u"Версия не определена"_s);
 
         const QString stage = u"Скачиваем go-ios…"_s;
         row("progress: idle hides a leftover stage", SettingsTexts::progressText(false, false, stage), {});
