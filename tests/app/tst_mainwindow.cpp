@@ -1,5 +1,6 @@
 #include "AppModel.h"
 #include "ImageProviders.h"
+#include "QuickTestHelpers.h"
 #include "TestEnvironment.h"
 
 #include <QBuffer>
@@ -48,19 +49,6 @@ struct Window {
     QQmlApplicationEngine engine;
     QQuickWindow* window = nullptr;
 };
-
-// Every item below `root` called `name`, in the order of the visual tree.
-QList<QQuickItem*> itemsNamed(QQuickItem* root, const QString& name)
-{
-    QList<QQuickItem*> found;
-    const QList<QQuickItem*> children = root->childItems();
-    for (QQuickItem* child : children) {
-        if (child->objectName() == name)
-            found.append(child);
-        found.append(itemsNamed(child, name));
-    }
-    return found;
-}
 
 } // namespace
 
@@ -152,9 +140,9 @@ private Q_SLOTS:
                                           CatalogApp(u"2"_s, u"Карты"_s, {}, {}, 0, {}, {}, {})});
         auto* list = w.find(u"catalogList"_s);
         QVERIFY(list);
-        QTRY_COMPARE(itemsNamed(list, u"appIconPicture"_s).size(), 2);
-        const QList<QQuickItem*> pictures = itemsNamed(list, u"appIconPicture"_s);
-        const QList<QQuickItem*> placeholders = itemsNamed(list, u"appIconPlaceholder"_s);
+        QTRY_COMPARE(test::itemsNamed(list, u"appIconPicture"_s).size(), 2);
+        const QList<QQuickItem*> pictures = test::itemsNamed(list, u"appIconPicture"_s);
+        const QList<QQuickItem*> placeholders = test::itemsNamed(list, u"appIconPlaceholder"_s);
         QCOMPARE(placeholders.size(), 2);
 
         // The first row's icon arrives from the cache; the second row has no address and keeps its letter.
@@ -175,7 +163,7 @@ private Q_SLOTS:
         QVERIFY(list);
         const auto headers = [&] {
             QStringList texts;
-            for (QQuickItem* header : itemsNamed(list, u"sectionHeader"_s)) {
+            for (QQuickItem* header : test::itemsNamed(list, u"sectionHeader"_s)) {
                 if (header->isVisible())
                     texts.append(header->property("text").toString());
             }
@@ -194,9 +182,7 @@ private Q_SLOTS:
         // Typing goes to the catalog's search, and the list shows what matches.
         auto* search = w.find(u"catalogSearch"_s);
         QVERIFY(search);
-        search->forceActiveFocus();
-        for (const QChar letter : u"сбер"_s)
-            QTest::sendKeyEvent(QTest::Click, w.window, Qt::Key_unknown, QString(letter), Qt::NoModifier);
+        test::type(w.window, search, u"сбер"_s);
         QCOMPARE(w.model.catalog()->search(), u"сбер"_s);
         QTRY_COMPARE(list->property("count").toInt(), 1);
         QTRY_COMPARE(headers(), QStringList{u"Финансы"_s});

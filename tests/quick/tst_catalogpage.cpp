@@ -1,6 +1,7 @@
 #include "AppModel.h"
 #include "ChildProcesses.h"
 #include "ImageProviders.h"
+#include "QuickTestHelpers.h"
 #include "TestEnvironment.h"
 
 #include <QQmlApplicationEngine>
@@ -122,10 +123,7 @@ private Q_SLOTS:
             m_model->account()->setEmail(u"jane@example.com"_s);
         const QString card = advanced ? u"catalogEmpty"_s : u"topAppsEmpty"_s;
         QQuickItem* field = item(advanced ? u"catalogSearch"_s : u"topSearch"_s);
-        QVERIFY(field);
-        field->forceActiveFocus();
-        for (const QChar letter : search)
-            QTest::sendKeyEvent(QTest::Click, m_window, Qt::Key_unknown, QString(letter), Qt::NoModifier);
+        test::type(m_window, field, search);
         QCOMPARE(advanced ? m_model->catalog()->search() : m_model->catalog()->topSearch(), search);
 
         QTRY_VERIFY(item(card)->isVisible());
@@ -334,21 +332,10 @@ private:
         QVERIFY(m_model->components()->missingTools().isEmpty());
     }
 
-    QQuickItem* item(const QString& name) const
-    {
-        auto* found = m_window->findChild<QQuickItem*>(name);
-        if (!found)
-            qWarning().noquote() << "no item" << name;
-        return found;
-    }
-
+    QQuickItem* item(const QString& name) const { return test::findItem(m_window, name); }
     QQuickItem* item(const QString& parentName, const QString& name) const
     {
-        QQuickItem* parent = item(parentName);
-        auto* found = parent ? parent->findChild<QQuickItem*>(name) : nullptr;
-        if (!found)
-            qWarning().noquote() << "no item" << name << "in" << parentName;
-        return found;
+        return test::findItem(item(parentName), name);
     }
 
     QString text(const QString& parentName, const QString& name) const
@@ -380,12 +367,7 @@ private:
         return nullptr;
     }
 
-    void click(QQuickItem* target)
-    {
-        QVERIFY(target && target->isVisible() && target->isEnabled());
-        const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-        QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
-    }
+    void click(QQuickItem* target) { test::click(m_window, target); }
 
     void select(const Device& device)
     {

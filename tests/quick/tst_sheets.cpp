@@ -1,5 +1,6 @@
 #include "AppModel.h"
 #include "ChildProcesses.h"
+#include "QuickTestHelpers.h"
 #include "TestEnvironment.h"
 
 #include <QJsonDocument>
@@ -390,27 +391,10 @@ private:
                                           {u"height"_s, 600}});
     }
 
-    QQuickItem* item(QObject* root, const QString& name) const
-    {
-        auto* found = root->findChild<QQuickItem*>(name);
-        if (!found)
-            qWarning().noquote() << "no item" << name;
-        return found;
-    }
-
-    // Repeater rows are not QObject children of what holds them: they are found in the visual tree.
+    QQuickItem* item(QObject* root, const QString& name) const { return test::findItem(root, name); }
     QQuickItem* visualItem(QQuickItem* root, const QString& name) const
     {
-        if (!root)
-            return nullptr;
-        const QList<QQuickItem*> children = root->childItems();
-        for (QQuickItem* child : children) {
-            if (child->objectName() == name)
-                return child;
-            if (QQuickItem* found = visualItem(child, name))
-                return found;
-        }
-        return nullptr;
+        return test::itemsNamed(root, name).value(0);
     }
 
     QString text(QQuickItem* target, const char* property = "text") const
@@ -418,22 +402,8 @@ private:
         return target ? target->property(property).toString() : u"<no item>"_s;
     }
 
-    void click(QQuickItem* target)
-    {
-        QVERIFY(target && target->isVisible() && target->isEnabled());
-        const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-        QTest::mouseClick(m_window.get(), Qt::LeftButton, Qt::NoModifier, centre.toPoint());
-    }
-
-    void type(QQuickItem* field, const QString& text)
-    {
-        QVERIFY(field);
-        field->forceActiveFocus();
-        QVERIFY(field->hasActiveFocus());
-        for (const QChar letter : text)
-            QTest::sendKeyEvent(QTest::Click, m_window.get(), Qt::Key_unknown, QString(letter),
-                                Qt::NoModifier);
-    }
+    void click(QQuickItem* target) { test::click(m_window.get(), target); }
+    void type(QQuickItem* field, const QString& text) { test::type(m_window.get(), field, text); }
 
     void waitUntilOpened(QObject* popup)
     {
