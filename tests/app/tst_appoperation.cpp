@@ -291,7 +291,6 @@ private Q_SLOTS:
                                         << u"Приложение 123456"_s << u"123456"_s << QString();
         QTest::newRow("bundle ID ignored")
             << u"id"_s << u"ru.sberbank.online"_s << QString() << QString() << QString();
-        QTest::newRow("not an identifier") << u"id"_s << u"сбер"_s << QString() << QString() << QString();
     }
 
     void sheetOpeners()

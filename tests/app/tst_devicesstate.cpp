@@ -59,7 +59,6 @@ private Q_SLOTS:
         const QList<Device> two{phone(u"A"_s), phone(u"B"_s)};
         QTest::newRow("listed, second") << two << u"B"_s << u"B"_s << 1;
         QTest::newRow("not listed") << two << u"C"_s << QString() << 0;
-        QTest::newRow("no devices") << QList<Device>{} << u"A"_s << QString() << 0;
     }
 
     void selectedDevice()

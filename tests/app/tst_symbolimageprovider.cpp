@@ -21,27 +21,12 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 // The symbols the screens name; each ships as an icon.
-const QStringList symbolNames = {
-    u"person.crop.circle.fill"_s,
-    u"checkmark.shield.fill"_s,
-    u"apple.logo"_s,
-    u"cable.connector"_s,
-    u"checkmark"_s,
-    u"checkmark.circle.fill"_s,
-    u"checkmark.square.fill"_s,
-    u"exclamationmark.circle.fill"_s,
-    u"exclamationmark.triangle.fill"_s,
-    u"arrow.down.circle"_s,
-    u"arrow.down.circle.fill"_s,
-    u"arrow.triangle.2.circlepath"_s,
-    u"arrow.clockwise"_s,
-    u"arrow.right"_s,
-    u"arrow.uturn.backward"_s,
-    u"magnifyingglass"_s,
-    u"xmark.circle.fill"_s,
-    u"square.grid.2x2"_s,
-    u"internaldrive"_s,
-};
+const QStringList symbolNames =
+    u"person.crop.circle.fill checkmark.shield.fill apple.logo cable.connector checkmark "
+    u"checkmark.circle.fill checkmark.square.fill exclamationmark.circle.fill "
+    u"exclamationmark.triangle.fill arrow.down.circle arrow.down.circle.fill "
+    u"arrow.triangle.2.circlepath arrow.clockwise arrow.right arrow.uturn.backward "
+    u"magnifyingglass xmark.circle.fill square.grid.2x2 internaldrive"_s.split(u' ');
 
 // The id the engine passes for `source`, as it derives it from the URL.
 QString idOf(const QString& source)

@@ -95,7 +95,6 @@ private Q_SLOTS:
         };
         using enum Reading;
 
-        row("objects: no brace", Objects, u"downloading 12%"_s, {});
         row("objects: log prefixes", Objects,
             u"2026-07-10 12:00:00 INFO {\"a\":1}\n[ipatool] {\"b\":\"x\"}"_s, u"{\"a\":1}{\"b\":\"x\"}"_s);
         row("objects: broken line skipped", Objects, u"{\"a\":1}\n{\"broken\":\n{\"c\":3}"_s,
@@ -220,7 +219,6 @@ private Q_SLOTS:
         row("friendly 6: verification", Friendly, u"'ApplicationVerificationFailed': trust"_s,
             u"iOS не приняла подпись IPA. Нужен оригинальный пакет с лицензией вашего Apple ID."_s);
         row("friendly 7: lockdown", Friendly, u"Lockdown: not found"_s, trustDevice);
-        row("friendly 7: untrusted", Friendly, u"untrusted host"_s, trustDevice);
         row("friendly 8: not available", Friendly, u"Not Available in store"_s, appMissing);
         row("friendly: the table knows no unplugged iPhone", Friendly,
             u"Device 'X' not found. Is it attached to the machine?"_s, appMissing);
