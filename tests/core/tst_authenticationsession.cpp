@@ -93,14 +93,10 @@ private Q_SLOTS:
         row("password, JSON prompts", "", {u"pa ss wörd 7Q"_s}, {u"password"_s, u"working"_s, signedIn});
         row("password and code, JSON prompts", "login-code", {u"pa ss wörd 7Q"_s, u"842613"_s},
             {u"password"_s, u"working"_s, u"code"_s, u"working"_s, signedIn});
-        row("password, plain prompts", "login-plain", {u"pa ss wörd 7Q"_s},
-            {u"password"_s, u"working"_s, signedIn});
         // Answers go as typed: spaces kept, an empty one a bare line feed.
         row("password and empty code, plain prompts", "login-plain,login-code", {u"  pa ss wörd 7Q "_s, {}},
             {u"password"_s, u"working"_s, u"code"_s, u"working"_s, signedIn});
         row("wrong password", "login-refused", {u"wrong 7Q"_s}, {u"password"_s, u"working"_s, refused});
-        row("wrong password, plain prompts", "login-plain,login-refused", {u"wrong 7Q"_s},
-            {u"password"_s, u"working"_s, refused});
         row("key-store passphrase", "login-passphrase", {u"pa ss wörd 7Q"_s},
             {u"password"_s, u"working"_s, keyStore});
         row("tool exits without a final line", "login-silent", {u"pa ss wörd 7Q"_s},
@@ -150,7 +146,6 @@ private Q_SLOTS:
         };
 
         row("cancelled at the prompt", "", u"cancel"_s, {u"password"_s});
-        row("destroyed at the prompt", "", u"destroy"_s, {u"password"_s});
         row("destroyed while the tool works", "login-hang", u"destroy"_s, {u"password"_s, u"working"_s});
         row("time limit at the prompt", "login-plain", u"time limit"_s, {u"password"_s, timeLimit});
         row("time limit while the tool works", "login-hang", u"time limit"_s,
@@ -262,18 +257,11 @@ private Q_SLOTS:
             {u"{\"error\":\"x\",\"message\":\"enter password:\"}\n{\"error\":\"y\",\"success\":true,"
              u"\"email\":\"a@b.c\"}\n"_s},
             {u"password"_s, u"success: a@b.c"_s});
-        row("refusal", {u"{\"error\":\"Did you forget your password?\",\"success\":false}\n"_s}, {refused});
         row("output after the final line ignored",
             {u"{\"success\":true,\"email\":\"a@b.c\"}\n"_s, u"{\"message\":\"enter password:\"}\n"_s},
             {u"success: a@b.c"_s});
         row("passphrase prompt stops the tool", {u"{\"message\":\"Enter passphrase to unlock\"}\n"_s},
             {keyStore}, true);
-        row("plain prompts",
-            {u"{\"level\":\"info\",\"message\":\"preparing authentication; the first login may take a few "
-             u"minutes\"}\n"_s,
-             u"enter password: "_s, u"*******\r\n"_s, u"enter 2FA code: "_s,
-             u"{\"level\":\"info\",\"email\":\"a@b.c\",\"success\":true}\n"_s},
-            {u"password"_s, u"code"_s, u"success: a@b.c"_s});
         row("plain prompt offered once", {u"Enter Password:"_s, u"  "_s, u"\t"_s},
             {u"password"_s, notConfirmed});
         row("plain prompt again after a line feed", {u"enter password: "_s, u"\n"_s, u"enter password: "_s},
@@ -310,12 +298,6 @@ private Q_SLOTS:
             QTest::newRow(name) << pieces << events;
         };
 
-        row("JSON prompts and success",
-            {u"{\"message\":\"enter password:\"}\n{\"message\":\"enter 2FA"_s, u" code:\"}\n"_s,
-             u"{\"success\":true,\"email\":\"a@b.c\"}\n"_s},
-            {u"password"_s, u"code"_s, u"success: a@b.c"_s});
-        row("plain prompt", {u"enter password: "_s}, {u"password"_s});
-        row("refusal", {u"{\"error\":\"Did you forget your password?\",\"success\":false}\n"_s}, {refused});
         row("prompt after success in the same piece",
             {u"{\"success\":true,\"email\":\"a@b.c\"}\n{\"message\":\"enter password:\"}\n"_s},
             {u"success: a@b.c"_s});
