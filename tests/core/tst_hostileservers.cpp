@@ -334,7 +334,7 @@ tst_HostileServers::Served tst_HostileServers::served(Service service)
     case Service::Catalog:
         return {RemovedRussianApps::remoteCatalogURL().path().toUtf8(),
                 "СберБанк Онлайн: 492224193\nТ-Банк: 455652438\nАльфа-Банк: 353127685\n"_ba,
-                RemovedRussianApps::maximumBodyBytes, 15, [this](int limitMs) {
+                RemovedRussianApps::maximumBodyBytes, 15, [this](int limitMs) -> QString {
                     const CatalogDownload download =
                         awaitTask(RemovedRussianApps::downloadCatalog(m_http), limitMs);
                     return u"готово: %1 байт"_s.arg(download.data.size());
@@ -343,21 +343,21 @@ tst_HostileServers::Served tst_HostileServers::served(Service service)
         return {
             RemovedRussianApps::topAppsURL().path().toUtf8(),
             R"([{"id": "492224193", "name": "СберБанк Онлайн", "domain": "sberbank.ru", "category": "Финансы"}])"_ba,
-            RemovedRussianApps::maximumBodyBytes, 15, [=, this](int limitMs) {
+            RemovedRussianApps::maximumBodyBytes, 15, [=, this](int limitMs) -> QString {
                 return apps(awaitTask(RemovedRussianApps::downloadTopApps(m_http), limitMs).size());
             }};
     case Service::Lookup:
         return {
             AppStoreMetadata::lookupURL({u"492224193"_s}, u"ru"_s)->path().toUtf8(),
             R"({"resultCount": 1, "results": [{"trackId": 492224193, "trackName": "СберБанк Онлайн"}]})"_ba,
-            HttpRequest().maxBodyBytes, 60, [=, this](int limitMs) {
+            HttpRequest().maxBodyBytes, 60, [=, this](int limitMs) -> QString {
                 const auto found =
                     awaitTask(AppStoreMetadata(m_http).lookup({u"492224193"_s}, u"ru"_s), limitMs);
                 return found ? apps(found->size()) : none;
             }};
     case Service::Icon:
         return {"/icons/492224193.png", QByteArray(4000, 'i'), ArtworkCache::maximumSingleFileBytes,
-                HttpRequest().timeout, [this](int limitMs) {
+                HttpRequest().timeout, [this](int limitMs) -> QString {
                     ArtworkCache cache(m_dir->path(), u"Artwork"_s, m_http);
                     const std::optional<QString> path = awaitTask(
                         cache.file(u"492224193"_s, m_server.url(u"/icons/492224193.png"_s)), limitMs);
@@ -366,14 +366,14 @@ tst_HostileServers::Served tst_HostileServers::served(Service service)
     case Service::ToolReleases:
         return {"/api/repos/" + Endpoints::current().ipatoolRepository.toUtf8() + "/releases",
                 R"([{"tag_name": "v1.0.0", "published_at": "2025-03-01T09:30:00Z", "assets": []}])"_ba,
-                HttpRequest().maxBodyBytes, 60, [this](int limitMs) {
+                HttpRequest().maxBodyBytes, 60, [this](int limitMs) -> QString {
                     const ToolBootstrapper bootstrapper(m_dir->filePath(u"Tools"_s), m_http, platform);
                     return u"готово: %1 вып."_s.arg(
                         awaitTask(bootstrapper.ipatoolReleases(), limitMs).size());
                 }};
     case Service::ToolInstallation:
         return {"/dl/ipatool-1.0.0-linux-amd64.tar.gz", m_toolArchive, ToolBootstrapper::maximumDownloadBytes,
-                60, [this](int limitMs) {
+                60, [this](int limitMs) -> QString {
                     // go-ios is in place: only ipatool's download is at stake.
                     const QString tools = m_dir->filePath(u"Tools"_s);
                     QDir().mkpath(tools);
@@ -393,7 +393,8 @@ tst_HostileServers::Served tst_HostileServers::served(Service service)
                 QByteArray(64, 'a') +
                 "\", \"sizeBytes\": 48213776, \"publishedAt\": \"2026-03-01T10:00:00Z\", \"releaseNotes\": "
                 "[]}",
-            AppUpdateService::maximumManifestBytes, AppUpdateService::timeout, [this](int limitMs) {
+            AppUpdateService::maximumManifestBytes, AppUpdateService::timeout,
+            [this](int limitMs) -> QString {
                 const AppUpdateService updates(AppUpdateService::defaultManifestURL(), m_http);
                 const bool available = awaitTask(updates.check(u"1.3"_s, 1), limitMs).isAvailable();
                 return available ? u"готово: есть обновление"_s : u"готово: нет обновления"_s;
