@@ -34,6 +34,14 @@ inline AppModelEnvironment blockedModelEnvironment(const TemporaryDataDirectory&
     return environment;
 }
 
+// Points the fake ipatool at an empty home inside `dir`: nobody is signed in yet.
+inline void useEmptyFakeHome(const TemporaryDataDirectory& dir)
+{
+    const QString home = dir.filePath(QStringLiteral("home"));
+    QDir().mkpath(home);
+    qputenv("MIRVO_FAKE_HOME", QFile::encodeName(home));
+}
+
 // Copies the fake tools called `names` ("ipatool", "ios") into the environment's tools directory.
 inline void installFakeTools(const AppModelEnvironment& environment, const QStringList& names)
 {

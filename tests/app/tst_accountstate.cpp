@@ -20,8 +20,7 @@ private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<test::TemporaryDataDirectory>();
-        QDir().mkpath(m_dir->filePath(u"home"_s));
-        qputenv("MIRVO_FAKE_HOME", m_dir->filePath(u"home"_s).toUtf8());
+        test::useEmptyFakeHome(*m_dir);
     }
 
     void cleanup()

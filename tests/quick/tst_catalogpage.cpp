@@ -39,9 +39,7 @@ private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<test::TemporaryDataDirectory>();
-        // An empty home for the fake ipatool: start-up finds nobody signed in.
-        QDir().mkpath(m_dir->filePath(u"home"_s));
-        qputenv("MIRVO_FAKE_HOME", m_dir->filePath(u"home"_s).toUtf8());
+        test::useEmptyFakeHome(*m_dir);
     }
 
     void cleanup()
